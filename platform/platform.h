@@ -1,0 +1,151 @@
+// The seam between the program's logic and the system: window operations
+// addressed by dialog and control id, the kernel services the program uses,
+// and the COM port database. Two implementations exist: platform/win32 (the
+// real calls) and platform/model (in-memory controls for native tests).
+//
+// Every text crossing this seam is UTF-8. The Win32 side converts to UTF-16
+// and uses the Unicode window functions, so the program's Chinese texts read
+// right whatever the system's ANSI code page is. Texts that come from the
+// device-manager library are in the ANSI code page and go through
+// LibraryTextToUtf8 first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <windows.h>
+using Window = HWND;
+#define KESTROVA_CALLBACK CALLBACK
+#else
+struct ModelWindow;
+using Window = ModelWindow*;
+#define KESTROVA_CALLBACK
+#endif
+
+using DialogProc = intptr_t(KESTROVA_CALLBACK*)(Window, unsigned, uintptr_t, intptr_t);
+using ThreadRoutine = unsigned(KESTROVA_CALLBACK*)(void*);
+
+// Window messages and notification codes, with the platform's values.
+enum : unsigned {
+    kMsgDestroy = 0x0002,
+    kMsgClose = 0x0010,
+    kMsgInitDialog = 0x0110,
+    kMsgCommand = 0x0111,
+    kMsgDeviceChange = 0x0219,
+};
+enum : unsigned {
+    kButtonClicked = 0,          // BN_CLICKED
+    kListSelChange = 1,          // LBN_SELCHANGE
+    kListSelCancel = 3,          // LBN_SELCANCEL
+    kComboSelChange = 1,         // CBN_SELCHANGE
+    kComboSetFocus = 3,          // CBN_SETFOCUS
+    kComboKillFocus = 4,         // CBN_KILLFOCUS
+};
+enum : unsigned {
+    kDeviceArrival = 0x8000,         // DBT_DEVICEARRIVAL
+    kDeviceRemoveComplete = 0x8004,  // DBT_DEVICEREMOVECOMPLETE
+    kDeviceTypeInterface = 5,        // DBT_DEVTYP_DEVICEINTERFACE
+};
+
+// Message box kinds and answers, with the platform's values.
+enum : unsigned {
+    kBoxInfoOk = 0x40,            // MB_ICONINFORMATION | MB_OK
+    kBoxInfoYesNo = 0x44,         // MB_ICONINFORMATION | MB_YESNO
+    kBoxWarningOkCancel = 0x31,   // MB_ICONWARNING | MB_OKCANCEL
+    kBoxWarningOk = 0x30,         // MB_ICONWARNING | MB_OK
+};
+enum : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
+
+constexpr inline int kNoRow = -1;
+
+constexpr inline std::uint16_t MakeWord(unsigned low) { return static_cast<std::uint16_t>(low & 0xFFFFu); }
+constexpr inline uintptr_t CommandParam(unsigned id, unsigned code) {
+    return static_cast<uintptr_t>((code & 0xFFFFu) << 16 | (id & 0xFFFFu));
+}
+constexpr inline unsigned CommandId(uintptr_t wParam) { return static_cast<unsigned>(wParam & 0xFFFFu); }
+constexpr inline unsigned CommandCode(uintptr_t wParam) { return static_cast<unsigned>((wParam >> 16) & 0xFFFFu); }
+
+// ---- list box ----
+int ListAddRow(Window dialog, int id, const char* text);
+void ListEmpty(Window dialog, int id);
+void ListSelectRow(Window dialog, int id, int row);  // past the end: no selection
+int ListGetSelection(Window dialog, int id);         // -1 for none
+int ListGetCount(Window dialog, int id);
+
+// ---- combo box ----
+int ComboAddRow(Window dialog, int id, const char* text);
+void ComboEmpty(Window dialog, int id);
+void ComboSelectRow(Window dialog, int id, int row);  // -1 or past the end clears
+int ComboGetSelection(Window dialog, int id);
+int ComboGetCount(Window dialog, int id);
+
+// ---- buttons and enabling ----
+void ClickButton(Window dialog, int id);      // synchronous: handled before it returns
+void PostButtonClick(Window dialog, int id);  // runs when the message loop reaches it
+bool IsButtonChecked(Window dialog, int id);
+void SetButtonChecked(Window dialog, int id, bool checked);
+void EnableControl(Window dialog, int id, bool enable);
+bool IsControlEnabled(Window dialog, int id);
+
+// ---- edit, progress bar, status bar ----
+void EditAppendText(Window dialog, int id, const char* text);
+void EditRaiseLimit(Window dialog, int id);
+void EditSetText(Window dialog, int id, const char* text);
+void ProgressSetRange(Window dialog, int id, int maximum);
+void ProgressSetPos(Window dialog, int id, int position);
+void StatusSetText(Window dialog, int id, const char* text);
+
+// ---- windows and dialogs ----
+void SetControlFocus(Window dialog, int id);
+void SetWindowTitle(Window window, const char* text);
+void SetWindowIcons(Window window, int iconId);
+void DestroyDialog(Window dialog);
+void PostQuit(int code);
+intptr_t RunModalDialog(int templateId, Window owner, DialogProc proc);
+void EndModalDialog(Window dialog, intptr_t result);
+intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
+int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned kind);
+// A string table entry as UTF-8; empty text when the entry is missing.
+void LoadStringText(int id, char* buffer, std::size_t size);
+
+// ---- kernel services ----
+struct LocalTime {
+    int hour;
+    int minute;
+    int second;
+    int milliseconds;
+};
+LocalTime GetLocalTimeNow();
+void DebugOutput(const char* text);
+unsigned GetLastErrorCode();
+void SetLastErrorCode(unsigned code);
+// The system's text for an error code (empty when it has none), at most size-1 bytes.
+void GetErrorText(unsigned code, char* buffer, std::size_t size);
+// Opens a port by device path for reading, unshared, existing only, and closes
+// it at once. Returns 0 when it opened, else the error code (also left as the
+// thread's last error).
+unsigned TryOpenPort(const char* devicePath);
+void SleepMs(unsigned milliseconds);
+bool StartThread(ThreadRoutine routine, void* argument);  // the handle is closed at once
+bool GetWindowsFolder(char* buffer, std::size_t size);
+bool GetSystemFolder(char* buffer, std::size_t size);
+bool GetCurrentFolder(char* buffer, std::size_t size);
+bool FolderExists(const char* path);
+unsigned RunProgram(const char* commandLine);  // WinExec's result: >= 32 is success
+// Converts a text field of the device-manager library (ANSI code page, not
+// necessarily terminated within width) to UTF-8, truncated to fit.
+void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::size_t size);
+
+// ---- COM port database ----
+using ComDbHandle = void*;
+ComDbHandle InvalidComDb();
+long ComDbOpen(ComDbHandle* handle);
+long ComDbGetUsageBits(ComDbHandle handle, std::uint8_t* bits, unsigned size);
+long ComDbClaim(ComDbHandle handle, unsigned number);
+long ComDbRelease(ComDbHandle handle, unsigned number);
+
+// ---- device notifications ----
+// Registers the window for USB device interface arrivals and removals.
+void* RegisterUsbInterfaceNotification(Window window);
+void UnregisterDeviceNotificationHandle(void* handle);
