@@ -56,10 +56,11 @@ enum : unsigned {
     kBoxWarningOk = 0x30,         // MB_ICONWARNING | MB_OK
 };
 enum : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
+// Command ids of the dialog manager: OK/Enter and Cancel/Esc/close box.
+enum : unsigned { kCommandOk = 1, kCommandCancel = 2 };
 
 constexpr inline int kNoRow = -1;
 
-constexpr inline std::uint16_t MakeWord(unsigned low) { return static_cast<std::uint16_t>(low & 0xFFFFu); }
 constexpr inline uintptr_t CommandParam(unsigned id, unsigned code) {
     return static_cast<uintptr_t>((code & 0xFFFFu) << 16 | (id & 0xFFFFu));
 }
@@ -136,6 +137,13 @@ unsigned RunProgram(const char* commandLine);  // WinExec's result: >= 32 is suc
 // Converts a text field of the device-manager library (ANSI code page, not
 // necessarily terminated within width) to UTF-8, truncated to fit.
 void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::size_t size);
+
+// Whether this process runs under the 32-bit emulation of 64-bit Windows,
+// through IsWow64Process looked up at run time. false when the system has no
+// such function (the check is skipped then).
+bool QueryWow64(bool* isWow64);
+// Runs menu accelerators for the dialog inside its modal message loop.
+void AttachAccelerators(Window dialog, int acceleratorsId);
 
 // ---- COM port database ----
 using ComDbHandle = void*;

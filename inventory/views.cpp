@@ -1,0 +1,145 @@
+#include "inventory/views.h"
+
+#include "comdb/number_usage.h"
+#include "inventory/device_table.h"
+#include "inventory/devmgr.h"
+#include "resources/ids.h"
+#include "text/bounded_text.h"
+#include "ui/log.h"
+#include "ui/state.h"
+
+namespace {
+
+constexpr std::size_t kAdapterRowSize = 1024;
+constexpr std::size_t kPortRowSize = 256;
+// Library texts converted to UTF-8 grow at most threefold.
+constexpr std::size_t kShortField = 3 * 64 + 1;
+constexpr std::size_t kLongField = 3 * 512 + 1;
+
+const char* CdcOrVcp(const PortRecord& port) { return port.isCdc != 0 ? "CDC" : "VCP"; }
+
+void AppendTreeSummary(std::uint32_t count) {
+    unsigned portTotal = 0;
+    for (std::uint32_t slot = 0; slot < count; ++slot) {
+        const DeviceRecord& record = deviceTable.slots[slot];
+        const PortRecord& first = record.ports[0];
+        char description[kLongField];
+        if (record.singlePort != 0) {
+            char label[3 * 260 + 1];
+            AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%s][%s]%s", slot + 1, CdcOrVcp(first),
+                       FieldText(first.portLabel, label, sizeof label),
+                       FieldText(first.description, description, sizeof description));
+            portTotal += 1;
+            continue;
+        }
+        char name[3 * 388 + 1];
+        char usbId[3 * 256 + 1];
+        unsigned ports = PortCountOf(record);
+        AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%uP][%s][%s]", slot + 1, ports,
+                   FieldText(record.deviceName, name, sizeof name), FieldText(record.usbId, usbId, sizeof usbId));
+        for (unsigned j = 0; j < ports; ++j) {
+            const PortRecord& port = record.ports[j];
+            AppendText(mainDialog, IDC_LOG, "\r\n   |--P%u:[%s]%s", j + 1, CdcOrVcp(port),
+                       FieldText(port.description, description, sizeof description));
+        }
+        portTotal += ports;
+    }
+    AppendText(mainDialog, IDC_LOG, "\r\n***已查找到%u个多串卡,共%u个串口.\r\n", count, portTotal);
+}
+
+}  // namespace
+
+std::uint32_t EnumerateDevices() {
+    // A rename run reads the table without a lock: it must not be rewritten
+    // under it. The run refreshes the lists itself when it ends.
+    if (busyFlag.load() != 0) {
+        LogMessage("串口号修改进行中,列表将在修改完成后自动刷新.");
+        return deviceTable.count;
+    }
+    ResetDeviceTable();
+    currentCategory = ComboGetSelection(mainDialog, IDC_CATEGORY);
+    auto order = static_cast<std::uint8_t>(ComboGetSelection(mainDialog, IDC_ORDER) & 0xFF);
+    std::uint32_t reported =
+        EnumComPortDev(static_cast<std::uint32_t>(currentCategory), order, deviceTable.slots, kMaxDevices);
+    std::uint32_t count = AcceptDeviceCount(reported);
+
+    int previous = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
+    if (previous == kNoRow) {
+        previous = 0;
+    }
+    ListEmpty(mainDialog, IDC_ADAPTER_LIST);
+    char row[kAdapterRowSize];
+    char label[3 * 32 + 1];
+    char name[3 * 388 + 1];
+    for (std::uint32_t slot = 0; slot < count; ++slot) {
+        const DeviceRecord& record = deviceTable.slots[slot];
+        FormatText(row, sizeof row, " %u#[%s]:%s", slot + 1, FieldText(record.typeLabel, label, sizeof label),
+                   FieldText(record.deviceName, name, sizeof name));
+        ListAddRow(mainDialog, IDC_ADAPTER_LIST, row);
+    }
+    int countRows = static_cast<int>(count);
+    ListSelectRow(mainDialog, IDC_ADAPTER_LIST, previous + 1 < countRows ? previous : countRows - 1);
+    ShowPorts();
+    AppendTreeSummary(count);
+    return count;
+}
+
+bool ShowPorts() {
+    int previous = ListGetSelection(mainDialog, IDC_PORT_LIST);
+    if (previous == kNoRow) {
+        previous = 0;
+    }
+    ListEmpty(mainDialog, IDC_PORT_LIST);
+    int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
+    if (device < 0 || static_cast<std::uint32_t>(device) >= deviceTable.count) {
+        StatusSetText(mainDialog, IDC_STATUS, "无串口卡");
+        return false;
+    }
+    const DeviceRecord& record = deviceTable.slots[device];
+    int ports = static_cast<int>(PortCountOf(record));
+    char row[kPortRowSize];
+    char description[kLongField];
+    if (record.singlePort != 0) {
+        const PortRecord& first = record.ports[0];
+        FormatText(row, sizeof row, " 1/1#[%s]: %s", CdcOrVcp(first),
+                   FieldText(first.description, description, sizeof description));
+        ListAddRow(mainDialog, IDC_PORT_LIST, row);
+    } else {
+        for (int j = 0; j < ports; ++j) {
+            const PortRecord& port = record.ports[j];
+            FormatText(row, sizeof row, " %d/%d# [%s]: %s", j + 1, ports, CdcOrVcp(port),
+                       FieldText(port.description, description, sizeof description));
+            ListAddRow(mainDialog, IDC_PORT_LIST, row);
+        }
+    }
+    // Clamped against portCount also for a single-port card, whose one row
+    // then stays unselected when an earlier row was selected.
+    ListSelectRow(mainDialog, IDC_PORT_LIST, previous + 1 < ports ? previous : ports - 1);
+
+    char usbId[3 * 256 + 1];
+    char vendor[kShortField];
+    char location[kShortField];
+    FormatText(row, sizeof row, "PortCnt:%d | USBID:%s | Vendor:%s | Location(%d):%s", ports,
+               FieldText(record.usbId, usbId, sizeof usbId), FieldText(record.ports[0].vendor, vendor, sizeof vendor),
+               record.locationNumber, FieldText(record.locationText, location, sizeof location));
+    StatusSetText(mainDialog, IDC_STATUS, row);
+    return true;
+}
+
+void SyncStartNumber() {
+    int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
+    int port = ListGetSelection(mainDialog, IDC_PORT_LIST);
+    if (device == kNoRow || port == kNoRow) {
+        return;
+    }
+    if (static_cast<std::uint32_t>(device) >= deviceTable.count ||
+        static_cast<unsigned>(port) >= PortCountOf(deviceTable.slots[device])) {
+        return;
+    }
+    std::uint32_t number = deviceTable.slots[device].ports[port].portNumber;
+    if (number != 0) {
+        // A number above 256 has no row: selecting past the end clears the combo.
+        int row = number > kComNumberRows ? static_cast<int>(kComNumberRows) : static_cast<int>(number - 1);
+        ComboSelectRow(mainDialog, IDC_START_NUMBER, row);
+    }
+}

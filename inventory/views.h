@@ -1,0 +1,10 @@
+// What the user sees of the device table: the adapter list with the tree
+// summary in the log, the port list with the status text, and the start
+// number following the selected port.
+#pragma once
+
+#include <cstdint>
+
+std::uint32_t EnumerateDevices();
+bool ShowPorts();
+void SyncStartNumber();

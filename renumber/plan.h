@@ -1,0 +1,26 @@
+// Numbering plans: counting up from the start number, or computing each
+// port's number from the USB hub ports its card hangs on.
+#pragma once
+
+#include <cstdint>
+
+// Bit 15: the group is switched on; bits 0..7: hub ports 1..8.
+using HubMask = std::uint16_t;
+constexpr inline HubMask kHubGroupOn = 0x8000;
+
+struct NumberingPlan {
+    std::uint16_t hubMode;     // 1: hub-position plan chosen
+    std::uint16_t startIndex;  // row of the start-number combo (COM startIndex+1)
+    HubMask upMask;
+    HubMask downMask;
+};
+
+// Rewritten by every ReadNumberingPlan, on the thread that computes numbers.
+extern NumberingPlan numberingPlan;
+
+void ReadNumberingPlan();
+// The hub-position number of port portIndex of a card with portCount ports;
+// 0 when the plan gives this port no number.
+std::uint16_t ComputeHubNumber(const std::uint16_t (&locationPath)[10], std::uint16_t portIndex,
+                               std::uint16_t portCount);
+void UpdateHubControls();

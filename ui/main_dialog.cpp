@@ -1,0 +1,252 @@
+#include "ui/main_dialog.h"
+
+#include <cstring>
+
+#include "comdb/number_usage.h"
+#include "comdb/usage_dialog.h"
+#include "inventory/devmgr.h"
+#include "inventory/views.h"
+#include "renumber/plan.h"
+#include "renumber/worker.h"
+#include "resources/ids.h"
+#include "text/bounded_text.h"
+#include "ui/log.h"
+#include "ui/messages.h"
+#include "ui/state.h"
+
+namespace {
+
+constexpr std::size_t kPathSize = 260;
+constexpr std::size_t kCommandSize = 3 * kPathSize + 64;
+constexpr std::size_t kTitleSize = 128;
+
+constexpr const char* kCategoryRows[] = {
+    "TAV UART Category:  ALL",
+    "TAV UART Category:  USB(FS/HS) To UART",
+    "TAV UART Category:  PCI/E To UART",
+    "TAV UART Category:  BLE/Ethernet To UART",
+};
+constexpr const char* kOrderRows[] = {"按位置排列", "按转串口数排列"};
+constexpr int kDefaultDownPorts[] = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4};
+
+// Registration for USB device interface notifications; user-interface thread only.
+void* usbNotification = nullptr;
+
+// Closing under a run would de-initialise the library under the worker and
+// could leave cards disabled.
+void CloseUnlessRunning(Window window) {
+    if (busyFlag.load() != 0) {
+        LogMessage("串口号修改进行中,不能关闭窗口.");
+        ShowInfo(window, "串口号修改正在进行,请等待修改完成后再关闭窗口.");
+        return;
+    }
+    DestroyDialog(window);
+}
+
+void OnCategoryChange() {
+    if (ComboGetSelection(mainDialog, IDC_CATEGORY) == kCategoryUsb) {
+        EnableControl(mainDialog, IDC_PLAN_HUB, true);
+    } else {
+        // The hub plan exists only for USB cards.
+        ClickButton(mainDialog, IDC_PLAN_SEQUENTIAL);
+        EnableControl(mainDialog, IDC_PLAN_HUB, false);
+    }
+    EnumerateDevices();
+}
+
+void ShowDeviceManager() {
+    char system[kPathSize];
+    char command[kCommandSize];
+    // Full, quoted paths: an elevated process must not pick up an mmc.exe
+    // from the current directory or split a path at a blank.
+    if (!GetSystemFolder(system, sizeof system) ||
+        !FormatText(command, sizeof command, "\"%s\\mmc.exe\" \"%s\\devmgmt.msc\"", system, system)) {
+        LogMessage("Device Manager: system folder not found.");
+        return;
+    }
+    RunProgram(command);
+}
+
+bool IsUsbInterfaceChange(uintptr_t wParam, intptr_t lParam) {
+    if (wParam != kDeviceArrival && wParam != kDeviceRemoveComplete) {
+        return false;
+    }
+    if (lParam == 0) {
+        return false;
+    }
+    std::uint32_t deviceType = 0;
+    std::memcpy(&deviceType, reinterpret_cast<const unsigned char*>(lParam) + sizeof(std::uint32_t),
+                sizeof deviceType);
+    return deviceType == kDeviceTypeInterface;
+}
+
+intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    unsigned id = CommandId(wParam);
+    unsigned code = CommandCode(wParam);
+    switch (id) {
+    case kCommandCancel:
+    case IDM_EXIT:
+        CloseUnlessRunning(window);
+        return 0;
+    case IDM_ABOUT:
+        RunModalDialog(IDD_ABOUT, window, AboutDialogProc);
+        return 0;
+    case IDC_PORT_LIST:
+        if (code == kListSelChange || code == kListSelCancel) {
+            SyncStartNumber();
+        }
+        return 0;
+    case IDC_ADAPTER_LIST:
+        ShowPorts();
+        SyncStartNumber();
+        return 0;
+    case IDC_CATEGORY:
+        if (code == kComboSelChange) {
+            OnCategoryChange();
+        }
+        return 0;
+    case IDC_START_NUMBER:
+        if (code == kComboSetFocus) {
+            FillStartNumbers(false);
+        }
+        return 0;
+    case IDC_CHANGE:
+        StartRenameRun();
+        return 0;
+    case IDC_USAGE:
+        RunModalDialog(IDD_USAGE, window, UsageDialogProc);
+        return 0;
+    case IDC_ENUMERATE:
+        EnumerateDevices();
+        return 0;
+    case IDC_CLEAR:
+        EditSetText(window, IDC_LOG, "");
+        return 0;
+    case IDC_PLAN_HUB:
+    case IDC_HUB_UP:
+    case IDC_HUB_DOWN:
+    case IDC_PLAN_SEQUENTIAL:
+        UpdateHubControls();
+        return 0;
+    case IDC_DEVICE_MANAGER:
+        ShowDeviceManager();
+        return 0;
+    case IDC_ORDER:
+        if (code == kComboSelChange) {
+            EnumerateDevices();
+        }
+        return 0;
+    default:
+        return DefaultCommandResult(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+void InitMainDialog() {
+    char folder[kPathSize];
+    char path[kPathSize + 16];
+    osIs64 = GetWindowsFolder(folder, sizeof folder) && FormatText(path, sizeof path, "%s\\SYSWOW64", folder) &&
+             FolderExists(path);
+    SetWindowIcons(mainDialog, IDI_KESTROVA);
+    for (const char* row : kCategoryRows) {
+        ComboAddRow(mainDialog, IDC_CATEGORY, row);
+    }
+    currentCategory = kCategoryUsb;
+    ComboSelectRow(mainDialog, IDC_CATEGORY, kCategoryUsb);
+    SetControlFocus(mainDialog, IDC_START_NUMBER);
+    SetButtonChecked(mainDialog, IDC_SCOPE_CARD, true);
+    ClickButton(mainDialog, IDC_PLAN_SEQUENTIAL);
+    EditRaiseLimit(mainDialog, IDC_LOG);
+    SetButtonChecked(mainDialog, IDC_HUB_DOWN, true);
+    for (int box : kDefaultDownPorts) {
+        SetButtonChecked(mainDialog, box, true);
+    }
+    for (const char* row : kOrderRows) {
+        ComboAddRow(mainDialog, IDC_ORDER, row);
+    }
+    ComboSelectRow(mainDialog, IDC_ORDER, kOrderByPosition);
+    char title[kTitleSize];
+    FormatText(title, sizeof title, "%s%s", "Kestrova V120", osIs64 ? "(X64)" : "(X86)");
+    SetWindowTitle(mainDialog, title);
+}
+
+void RegisterUsbNotification(bool on) {
+    if (usbNotification != nullptr) {
+        UnregisterDeviceNotificationHandle(usbNotification);
+        usbNotification = nullptr;
+    }
+    if (on) {
+        usbNotification = RegisterUsbInterfaceNotification(mainDialog);
+    }
+}
+
+intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    switch (message) {
+    case kMsgInitDialog: {
+        mainDialog = window;
+        InitMainDialog();
+        ComDbHandle handle = InvalidComDb();
+        long result = ComDbOpen(&handle);
+        if (result != 0) {
+            SetLastErrorCode(static_cast<unsigned>(result));
+            LogLastError("DBOpen");
+        } else {
+            comDb.store(handle);
+        }
+        InitDevManagerLib();
+        ClickButton(window, IDC_ENUMERATE);
+        RegisterUsbNotification(true);
+        AttachAccelerators(window, IDR_ACCELERATORS);
+        return 0;
+    }
+    case kMsgCommand:
+        return OnCommand(window, message, wParam, lParam);
+    case kMsgDeviceChange:
+        // Posted, not sent: the broadcast returns at once. Ignored during a
+        // run, which re-enumerates when it ends.
+        if (busyFlag.load() == 0 && IsUsbInterfaceChange(wParam, lParam)) {
+            PostButtonClick(window, IDC_ENUMERATE);
+        }
+        return 0;
+    case kMsgDestroy:
+        DeinitDevManagerLib();
+        RegisterUsbNotification(false);
+        PostQuit(0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uintptr_t wParam, intptr_t) {
+    switch (message) {
+    case kMsgInitDialog:
+        return 1;
+    case kMsgCommand:
+        if (CommandId(wParam) == kCommandOk || CommandId(wParam) == kCommandCancel) {
+            EndModalDialog(window, CommandId(wParam));
+            return 1;
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int RunKestrova(void* instance) {
+    moduleInstance = instance;
+    bool isWow64 = false;
+    if (QueryWow64(&isWow64) && isWow64) {
+        char folder[kPathSize];
+        char command[kCommandSize];
+        // Quoted: a folder name with blanks must not start a different program.
+        bool built = GetCurrentFolder(folder, sizeof folder) &&
+                     FormatText(command, sizeof command, "\"%s\\X64\\Kestrova_X64.EXE\"", folder);
+        if (!built || RunProgram(command) < 32) {
+            ShowMessageBox(nullptr, "未找到<X64\\Kestrova_X64.EXE>程序,运行失败!", "Kestrova", kBoxWarningOk);
+        }
+        return 0;
+    }
+    return static_cast<int>(RunModalDialog(IDD_MAIN, nullptr, MainDialogProc));
+}
