@@ -1,0 +1,126 @@
+// Test hooks of the in-memory platform (native builds only): reset, the
+// message pump, scripted message boxes and modal drivers, reading controls
+// back, and the kernel, COM database and notification stand-ins. The portable
+// tests reach most of this through tests/support/harness.h; tests that only
+// run natively may use it directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "resources/layout.h"
+
+// Forgets every window, queue, message box, scripted answer, modal driver,
+// kernel setting, COM database bit and notification count. Call it between
+// tests, with no worker thread still running.
+void ModelReset();
+
+// ---- dialogs ----
+
+// Where dialogs find their templates; nullptr restores FindDialogLayout.
+using ModelLayoutLookup = const DialogLayout* (*)(int templateId);
+void ModelSetLayoutLookup(ModelLayoutLookup lookup);
+
+// Creates a modeless dialog owned by the calling thread, sends it the
+// initialise message and activates it (see platform_model.cpp for focus).
+// nullptr for an unknown template.
+Window ModelOpenDialog(int templateId, DialogProc proc);
+bool ModelIsWindow(Window window);
+// The live dialog of this template created last, or nullptr.
+Window ModelFindDialog(int templateId);
+// Sends a message to a dialog's procedure on its owner thread (like
+// SendMessage); 0 when the window does not exist.
+intptr_t ModelSendMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+using ModelDriver = void (*)(Window dialog, void* context);
+void ModelSetModalDriver(int templateId, ModelDriver driver, void* context);
+
+// Runs the calling thread's pending cross-thread calls, then the posted
+// clicks that were queued when it started.
+void ModelPump();
+// Pumps until done(context) or timeoutMs passed; returns done(context).
+bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs);
+// Calls other threads have handed to the calling thread and wait on, not yet run.
+int ModelWaitingCalls();
+
+// ---- reading controls back ----
+// Texts as stored (UTF-8). Each returns false when the control (or row) is
+// missing or the window is gone.
+bool ModelListRow(Window dialog, int id, int row, std::string* text);
+bool ModelComboRow(Window dialog, int id, int row, std::string* text);
+bool ModelControlText(Window dialog, int id, std::string* text);  // window text; an edit's text
+bool ModelStatusText(Window dialog, int id, std::string* text);
+bool ModelWindowTitle(Window window, std::string* text);
+int ModelProgressMax(Window dialog, int id);  // -1 when missing
+int ModelProgressPos(Window dialog, int id);  // -1 when missing
+// The edit control's text limit in UTF-16 units, 0 when missing.
+unsigned ModelEditLimit(Window dialog, int id);
+bool ModelHasFocus(Window dialog, int id);
+int ModelWindowIcon(Window window);  // 0 when none was set
+bool ModelIsDialogEnabled(Window dialog);
+
+// ---- message boxes ----
+struct ModelBox {
+    Window owner;
+    unsigned kind;
+    std::string text;
+    std::string caption;
+    std::thread::id thread;  // the thread that showed it
+    int answer;
+};
+void ModelQueueAnswer(int answer);
+int ModelBoxCount();
+ModelBox ModelBoxAt(int index);  // an empty box for a bad index
+int ModelUnscriptedBoxes();
+void ModelResetBoxes();
+
+bool ModelQuitPosted(int* code);
+void ModelResetQuit();
+
+// ---- kernel ----
+void ModelSetLocalTime(LocalTime time);  // fixed from now on
+void ModelUseRealLocalTime();
+std::string ModelDebugText();  // everything DebugOutput received since the last clear
+void ModelClearDebugText();
+// The result TryOpenPort reports for a device path: 0 opens, anything else
+// is the error. Paths never set report 2 (not found), like a port that is not
+// there.
+void ModelSetPortResult(const char* devicePath, unsigned error);
+std::vector<std::string> ModelOpenedPorts();  // every TryOpenPort path, in order
+std::vector<unsigned> ModelSleeps();          // every SleepMs duration, in order
+int ModelRunningThreads();                    // started by StartThread and not yet returned
+int ModelStartedThreads();
+void ModelSetStartThreadFails(bool fails);
+void ModelSetWindowsFolder(const char* path);  // nullptr: the call fails
+void ModelSetSystemFolder(const char* path);
+void ModelSetCurrentFolder(const char* path);
+// FolderExists compares without regard to case. The default Windows, system
+// and current folders exist from the start; nothing else does until added.
+void ModelAddFolder(const char* path);
+void ModelSetRunResult(unsigned result);
+std::vector<std::string> ModelRunCommands();
+// QueryWow64: 1 runs under the 32-bit emulation of 64-bit Windows, 0 (the
+// default) does not, -1 the system has no IsWow64Process.
+void ModelSetWow64(int state);
+int ModelWindowAccelerators(Window window);  // the table attached, 0 for none
+
+// ---- COM port database ----
+constexpr inline unsigned kModelComDbNumbers = 4096;
+void ModelComDbSetClaimed(unsigned number, bool claimed);
+bool ModelComDbIsClaimed(unsigned number);
+// A nonzero result makes every ComDbOpen fail with it (the handle is left
+// invalid); 0 lets them succeed again.
+void ModelComDbFailOpen(long result);
+// A nonzero result makes every claim and release fail with it, changing
+// nothing; 0 lets them work again.
+void ModelComDbFailWrites(long result);
+int ModelComDbOpenCount();
+
+// ---- device notifications ----
+int ModelUsbRegistrations();
+int ModelUsbUnregistrations();
+Window ModelUsbRegisteredWindow();  // of the last registration
