@@ -1,0 +1,148 @@
+// The main dialog: start-up state, commands, device changes, program entry.
+#include "ui/main_dialog.h"
+
+#include "program_fixture.h"
+
+namespace {
+
+using MainDialogTest = ProgramTest;
+
+TEST_F(MainDialogTest, StartUpState) {
+    ModelComDbSetClaimed(3, true);
+    LoadCards({{.ports = 4, .firstNumber = 7}});
+    ModelSetWindowsFolder("C:\\windows");
+    ModelAddFolder("C:\\WINDOWS\\SysWOW64");
+    OpenMain();
+
+    std::string title;
+    ModelWindowTitle(dialog, &title);
+    EXPECT_EQ(title, "Kestrova V120(X64)");
+    EXPECT_TRUE(osIs64);
+    EXPECT_EQ(ModelWindowIcon(dialog), IDI_KESTROVA);
+    EXPECT_EQ(ComboGetCount(dialog, IDC_CATEGORY), 4);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_CATEGORY), 1);
+    std::string row;
+    ModelComboRow(dialog, IDC_CATEGORY, 3, &row);
+    EXPECT_EQ(row, "TAV UART Category:  BLE/Ethernet To UART");
+    EXPECT_EQ(currentCategory, 1);
+    ModelComboRow(dialog, IDC_ORDER, 1, &row);
+    EXPECT_EQ(row, "按转串口数排列");
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_ORDER), 0);
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_SCOPE_CARD));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_SCOPE_PORT));
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_PLAN_SEQUENTIAL));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_PLAN_HUB));
+    EXPECT_EQ(ModelEditLimit(dialog, IDC_LOG), 0x7FFFFFFEu);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 3) << "the first free number from COM3: COM4";
+    EXPECT_EQ(ListGetSelection(dialog, IDC_ADAPTER_LIST), 0);
+    EXPECT_EQ(ModelUsbRegistrations(), 1);
+    EXPECT_EQ(ModelUsbRegisteredWindow(), dialog);
+    EXPECT_EQ(ModelComDbOpenCount(), 2) << "once by the start list, once more by the dialog";
+    EXPECT_TRUE(SimIsInitialised());
+}
+
+TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
+    LoadCards({});
+    ModelSetWindowsFolder("C:\\windows");
+    OpenMain();
+    std::string title;
+    ModelWindowTitle(dialog, &title);
+    EXPECT_EQ(title, "Kestrova V120(X86)");
+}
+
+TEST_F(MainDialogTest, NonUsbCategorySwitchesToTheSequentialPlan) {
+    LoadCards({{.category = "usb"}, {.category = "pci", .firstNumber = 5}});
+    OpenMain();
+    ClickButton(dialog, IDC_PLAN_HUB);
+    SimClearCalls();
+    SelectCombo(IDC_CATEGORY, 2);
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_PLAN_SEQUENTIAL));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_PLAN_HUB));
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_PLAN_HUB));
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_HUB_DOWN));
+    ASSERT_EQ(SimCallCount(), 1);
+    EXPECT_EQ(SimCallAt(0).category, 2u);
+    EXPECT_EQ(ListGetCount(dialog, IDC_ADAPTER_LIST), 1);
+
+    SelectCombo(IDC_CATEGORY, 1);
+    EXPECT_TRUE(IsControlEnabled(dialog, IDC_PLAN_HUB));
+    EXPECT_EQ(SimCallCount(), 2);
+}
+
+TEST_F(MainDialogTest, OnlyUsbInterfaceArrivalsAndRemovalsRefresh) {
+    LoadCards({});
+    OpenMain();
+    SimClearCalls();
+    std::uint32_t volume[3] = {12, 2, 0};
+    std::uint32_t usb[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
+    ModelPump();
+    EXPECT_EQ(SimCallCount(), 0);
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
+    ModelPump();
+    EXPECT_EQ(SimCallCount(), 1);
+}
+
+TEST_F(MainDialogTest, AboutExitAndDeviceManagerCommands) {
+    LoadCards({});
+    ModelSetSystemFolder("C:\\Program Files\\sys32");
+    OpenMain();
+    bool aboutShown = false;
+    ModelSetModalDriver(
+        IDD_ABOUT,
+        [](Window about, void* context) {
+            *static_cast<bool*>(context) = true;
+            ModelSendMessage(about, kMsgCommand, CommandParam(kCommandOk, kButtonClicked), 0);
+        },
+        &aboutShown);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_ABOUT, 0), 0);
+    EXPECT_TRUE(aboutShown);
+
+    ClickButton(dialog, IDC_DEVICE_MANAGER);
+    ASSERT_EQ(ModelRunCommands().size(), 1u);
+    EXPECT_EQ(ModelRunCommands()[0], "\"C:\\Program Files\\sys32\\mmc.exe\" \"C:\\Program Files\\sys32\\devmgmt.msc\"");
+
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, 0), 0);
+    EXPECT_FALSE(ModelIsWindow(dialog));
+    int code = -1;
+    EXPECT_TRUE(ModelQuitPosted(&code));
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(SimIsInitialised());
+    EXPECT_EQ(ModelUsbUnregistrations(), 1);
+}
+
+TEST_F(MainDialogTest, StartsTheSixtyFourBitCopyUnderEmulation) {
+    ModelSetWow64(1);
+    ModelSetCurrentFolder("D:\\Tools\\My Serial");
+    EXPECT_EQ(RunKestrova(nullptr), 0);
+    ASSERT_EQ(ModelRunCommands().size(), 1u);
+    EXPECT_EQ(ModelRunCommands()[0], "\"D:\\Tools\\My Serial\\X64\\Kestrova_X64.EXE\"");
+    EXPECT_EQ(ModelBoxCount(), 0);
+    EXPECT_EQ(ModelFindDialog(IDD_MAIN), nullptr);
+
+    ModelSetRunResult(2);
+    EXPECT_EQ(RunKestrova(nullptr), 0);
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_EQ(ModelBoxAt(0).text, "未找到<X64\\Kestrova_X64.EXE>程序,运行失败!");
+    EXPECT_EQ(ModelBoxAt(0).caption, "Kestrova");
+    EXPECT_EQ(ModelBoxAt(0).kind, kBoxWarningOk);
+    EXPECT_EQ(ModelBoxAt(0).owner, nullptr);
+}
+
+TEST_F(MainDialogTest, RunsTheDialogItselfWithoutEmulation) {
+    LoadCards({});
+    ModelSetModalDriver(
+        IDD_MAIN, [](Window main, void*) { ModelSendMessage(main, kMsgCommand, CommandParam(kCommandCancel, 0), 0); },
+        nullptr);
+    for (int state : {0, -1}) {
+        ModelSetWow64(state);
+        RunKestrova(nullptr);
+        EXPECT_TRUE(ModelRunCommands().empty());
+        EXPECT_TRUE(ModelQuitPosted(nullptr));
+        ModelResetQuit();
+    }
+}
+
+}  // namespace

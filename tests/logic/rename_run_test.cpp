@@ -1,0 +1,357 @@
+// Whole rename runs: the worker on its own thread against the in-memory
+// dialog and the card simulator, with scripted answers.
+#include "renumber/worker.h"
+
+#include <atomic>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "program_fixture.h"
+
+namespace {
+
+class RenameRunTest : public ProgramTest {
+protected:
+    // The library calls of the last run, one per line ("Change(0,-1,0,3000)=1"), enumerations left out.
+    std::vector<std::string> RunCalls() {
+        std::vector<std::string> calls;
+        for (int i = 0; i < SimCallCount(); ++i) {
+            SimCall call = SimCallAt(i);
+            char line[128];
+            if (call.kind == SimCallKind::change) {
+                std::snprintf(line, sizeof line, "Change(%d,%d,%u,%u)", call.card, call.port, call.enable, call.timeMs);
+            } else if (call.kind == SimCallKind::modify) {
+                std::snprintf(line, sizeof line, "Modify(%s,%u)=%ld", call.portName, call.number, call.result);
+            } else {
+                continue;
+            }
+            calls.emplace_back(line);
+        }
+        return calls;
+    }
+    int EnumerationsSinceClear() {
+        int count = 0;
+        for (int i = 0; i < SimCallCount(); ++i) {
+            count += SimCallAt(i).kind == SimCallKind::enumerate ? 1 : 0;
+        }
+        return count;
+    }
+    void Scope(int radio) { ClickButton(dialog, radio); }
+    void HoldPort(const char* name) {
+        std::string path = std::string("\\\\.\\") + name;
+        ModelSetPortResult(path.c_str(), 5);
+    }
+    void ExpectIdleAfterRun() {
+        EXPECT_EQ(busyFlag.load(), 0);
+        EXPECT_TRUE(IsControlEnabled(dialog, IDC_ENUMERATE));
+        EXPECT_TRUE(IsControlEnabled(dialog, IDC_CHANGE));
+        EXPECT_EQ(ModelUnscriptedBoxes(), 0);
+    }
+};
+
+TEST_F(RenameRunTest, NothingSelectedAsksNothingAndTouchesNothing) {
+    LoadCards({{.ports = 2}});
+    OpenMain();
+    ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"请先选择一个设备."});
+    EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoOk);
+    EXPECT_EQ(ModelBoxAt(0).caption, " Orvello");
+    EXPECT_EQ(ModelBoxAt(0).owner, dialog);
+    EXPECT_TRUE(RunCalls().empty());
+    EXPECT_TRUE(ModelOpenedPorts().empty()) << "no scan";
+    EXPECT_EQ(EnumerationsSinceClear(), 1) << "the run ends with a re-enumeration";
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, SelectedCardFromCom10) {
+    LoadCards({{.ports = 3, .firstNumber = 3}});
+    OpenMain();
+    SelectStart(10);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+
+    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
+                                                    "Modify(COM5,12)=1", "Change(0,-1,1,1000)"}));
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_EQ(ModelBoxAt(0).text, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+                                  "\r\nPort 1-3:COM5==>COM12: 成功");
+    EXPECT_EQ(SimPortNumber(0, 2), 12u);
+    EXPECT_TRUE(SimCardEnabled(0));
+    std::string log = Log();
+    EXPECT_TRUE(Contains(log, ">> 串口号修改从COM10开始...\n\r\n"));
+    EXPECT_TRUE(Contains(log, ">> Restarting...\r\n"));
+    EXPECT_TRUE(Contains(log, ">> ****\r\nPort 1-1:COM3==>COM10: 成功"));
+    // The re-enumeration shows the new numbers.
+    EXPECT_TRUE(Contains(log, "|--1#[3P]"));
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the start list moves to the first free number";
+    std::vector<unsigned> sleeps = ModelSleeps();
+    EXPECT_EQ(sleeps, (std::vector<unsigned>{0, 10, 10, 10, 10}));
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, AllCardsCountOnInTableOrder) {
+    LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    OpenMain();
+    Scope(IDC_SCOPE_ALL);
+    SelectStart(20);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+
+    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1",
+                                                    "Modify(COM4,21)=1", "Modify(COM5,22)=1", "Modify(COM6,23)=1",
+                                                    "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}));
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, ScanTestsTargetsAcrossCardsAndAsksAboutClaimedNumbers) {
+    LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 4, .firstNumber = 5}});
+    OpenMain();
+    Scope(IDC_SCOPE_ALL);
+    SelectStart(10);
+    for (unsigned n = 9; n <= 16; ++n) {
+        ModelComDbSetClaimed(n, true);
+    }
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerNo);
+    RunChange();
+
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoYesNo);
+    EXPECT_EQ(ModelBoxAt(0).text,
+              "当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?");
+    EXPECT_TRUE(Contains(Log(), ">> 串口号修改操作已取消2。\r\n"));
+    EXPECT_TRUE(RunCalls().empty());
+    EXPECT_EQ(ModelOpenedPorts(), (std::vector<std::string>{"\\\\.\\COM3", "\\\\.\\COM4", "\\\\.\\COM5", "\\\\.\\COM6",
+                                                            "\\\\.\\COM7", "\\\\.\\COM8"}));
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, SelectedPortScopeTestsOnlyTheStartNumberButOpensEveryPort) {
+    LoadCards({{.ports = 4, .firstNumber = 3, .hubPath = {2, 3}}});
+    OpenMain();
+    Scope(IDC_SCOPE_PORT);
+    ClickButton(dialog, IDC_PLAN_HUB);  // does not apply to one port
+    SelectPort(1);
+    SelectStart(7);
+    ModelComDbSetClaimed(7, true);
+    ModelComDbSetClaimed(8, true);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+
+    ASSERT_EQ(ModelBoxCount(), 2);
+    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "当前串口号(COM7,)已被分配"));
+    EXPECT_EQ(ModelOpenedPorts().size(), 4u);
+    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}));
+    EXPECT_EQ(ModelBoxAt(1).text, "Port 1-2:COM4==>COM7: 成功\r\n");
+    EXPECT_TRUE(ModelSleeps().empty()) << "no pauses for one port";
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, HeldPortsAnsweredNoCancelAndAnsweredYesAdviseReplugging) {
+    LoadCards({{.ports = 2, .firstNumber = 3}});
+    OpenMain();
+    SelectStart(10);
+    HoldPort("COM4");
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerNo);
+    RunChange();
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_EQ(ModelBoxAt(0).text, "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?");
+    EXPECT_TRUE(Contains(Log(), ">>   \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.\r\n")) << Log();
+    EXPECT_TRUE(Contains(Log(), ">> 串口号修改操作已取消1。\r\n"));
+    EXPECT_TRUE(RunCalls().empty());
+
+    ModelResetBoxes();
+    SelectStart(10);
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    ASSERT_EQ(ModelBoxCount(), 2);
+    EXPECT_EQ(ModelBoxAt(1).text, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+                                  "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。");
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, FailedRenameIsReportedAndTheRunGoesOn) {
+    LoadCards({{.ports = 3, .firstNumber = 3}});
+    OpenMain();
+    ASSERT_TRUE(SimSetFailRename(0, 1, true));
+    SelectStart(10);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=0",
+                                                    "Modify(COM5,12)=1", "Change(0,-1,1,1000)"}));
+    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "Port 1-2:COM4==>COM11: 失败"));
+    EXPECT_TRUE(SimCardEnabled(0));
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, HubPlanWithMixedCardsAnsweredYesChangesNothing) {
+    LoadCards({{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}});
+    OpenMain();
+    ClickButton(dialog, IDC_PLAN_HUB);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerYes);
+    RunChange();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"});
+    EXPECT_TRUE(RunCalls().empty());
+    EXPECT_TRUE(ModelOpenedPorts().empty());
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, HubPlanNumbersAndTheRunningNumberForPortsWithout) {
+    // Downstream ports 1-4 checked (the start-up state); the first card sits
+    // on a root port whose path has no hub, the second on hub port 3.
+    LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
+    OpenMain();
+    Scope(IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    SelectCard(0);
+    SelectStart(30);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    // Card 1 gets no hub number: its first port takes the start number. Card 2
+    // on downstream port 3: (3-1)*2 + j + 30.
+    std::vector<std::string> calls = RunCalls();
+    EXPECT_EQ(calls, (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1",
+                                               "Modify(COM4,31)=1", "Modify(COM5,34)=1", "Modify(COM6,35)=1",
+                                               "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}));
+    EXPECT_EQ(ModelOpenedPorts().size(), 2u) << "ports without a hub number get no open test";
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RenameRunTest, UpstreamWithoutDownstreamIsRefused) {
+    LoadCards({{.ports = 2, .hubPath = {1, 2}}});
+    OpenMain();
+    ClickButton(dialog, IDC_PLAN_HUB);
+    ClickButton(dialog, IDC_HUB_UP);
+    ClickButton(dialog, IDC_HUB_DOWN);
+    ASSERT_TRUE(IsButtonChecked(dialog, IDC_HUB_UP));
+    ASSERT_FALSE(IsButtonChecked(dialog, IDC_HUB_DOWN));
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "同一个串口号"));
+    EXPECT_TRUE(RunCalls().empty());
+    ExpectIdleAfterRun();
+}
+
+// Holds the worker inside its first ChangeDeviceStatus until released.
+struct Gate {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> released{false};
+};
+
+void HoldInFirstChange(void* context, const SimCall&) {
+    auto* gate = static_cast<Gate*>(context);
+    if (gate->entered.exchange(true)) {
+        return;
+    }
+    while (!gate->released.load()) {
+        std::this_thread::yield();
+    }
+}
+
+bool Entered(void* context) { return static_cast<Gate*>(context)->entered.load(); }
+
+class RunningRenameTest : public RenameRunTest {
+protected:
+    void StartHeldRun() {
+        LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+        OpenMain();
+        SelectStart(10);
+        SimSetChangeHook(HoldInFirstChange, &gate);
+        SimClearCalls();
+        ModelQueueAnswer(kAnswerOk);  // the report
+        ClickButton(dialog, IDC_CHANGE);
+        ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
+        ASSERT_EQ(busyFlag.load(), 1);
+    }
+    void FinishRun() {
+        gate.released = true;
+        WaitForWorker();
+        SimSetChangeHook(nullptr, nullptr);
+    }
+    Gate gate;
+};
+
+TEST_F(RunningRenameTest, SecondChangeClickStartsNothing) {
+    StartHeldRun();
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_CHANGE, kButtonClicked), 0);
+    EXPECT_EQ(ModelStartedThreads(), 1);
+    FinishRun();
+    EXPECT_EQ(ModelStartedThreads(), 1);
+    int renames = 0;
+    for (const std::string& call : RunCalls()) renames += call.rfind("Modify", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(renames, 2);
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RunningRenameTest, EnumerationWaitsForTheRunAndTheUserIsTold) {
+    StartHeldRun();
+    int before = EnumerationsSinceClear();
+    SelectCombo(IDC_CATEGORY, 0);
+    SelectCombo(IDC_ORDER, 1);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
+    EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
+    EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
+    FinishRun();
+    ASSERT_GE(SimCallCount(), 1);
+    SimCall last = SimCallAt(SimCallCount() - 1);
+    EXPECT_EQ(last.kind, SimCallKind::enumerate);
+    EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
+    EXPECT_EQ(last.order, 1u);
+    ExpectIdleAfterRun();
+}
+
+TEST_F(RunningRenameTest, ClosingIsRefusedWhileCardsAreOffline) {
+    StartHeldRun();
+    ModelQueueAnswer(kAnswerOk);
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, kButtonClicked), 0);
+    EXPECT_TRUE(ModelIsWindow(dialog));
+    EXPECT_TRUE(SimIsInitialised());
+    int closeBoxes = 0;
+    for (const std::string& text : BoxTexts()) closeBoxes += Contains(text, "再关闭窗口") ? 1 : 0;
+    EXPECT_EQ(closeBoxes, 2);
+    FinishRun();
+    EXPECT_TRUE(SimCardEnabled(0));
+    EXPECT_TRUE(SimCardEnabled(1));
+
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
+    EXPECT_FALSE(SimIsInitialised());
+}
+
+TEST_F(RunningRenameTest, DeviceChangesDuringARunAreIgnoredAndOneAfterRefreshes) {
+    StartHeldRun();
+    std::uint32_t header[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(header));
+    ModelPump();
+    FinishRun();
+    SimClearCalls();
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
+
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(header));
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 1);
+}
+
+}  // namespace

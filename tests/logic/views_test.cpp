@@ -1,0 +1,149 @@
+// Enumeration, the adapter and port views, the tree summary and the start
+// number following the selected port.
+#include "inventory/views.h"
+
+#include <cstring>
+
+#include "program_fixture.h"
+
+namespace {
+
+using ViewsTest = ProgramTest;
+
+TEST_F(ViewsTest, EnumerationKeepsTheSelectedRowOrFallsBackToTheLast) {
+    LoadCards({{.ports = 2}, {.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 7}});
+    OpenMain();
+    SelectCard(1);
+
+    ClickButton(dialog, IDC_ENUMERATE);
+    EXPECT_EQ(ListGetCount(dialog, IDC_ADAPTER_LIST), 3);
+    EXPECT_EQ(ListGetSelection(dialog, IDC_ADAPTER_LIST), 1);
+
+    ASSERT_TRUE(SimLoadDescription(CardsJson({{.ports = 2}}).c_str()));
+    ClickButton(dialog, IDC_ENUMERATE);
+    EXPECT_EQ(ListGetCount(dialog, IDC_ADAPTER_LIST), 1);
+    EXPECT_EQ(ListGetSelection(dialog, IDC_ADAPTER_LIST), 0);
+
+    ASSERT_TRUE(SimLoadDescription(R"({"cards": []})"));
+    ClickButton(dialog, IDC_ENUMERATE);
+    EXPECT_EQ(ListGetCount(dialog, IDC_ADAPTER_LIST), 0);
+    EXPECT_EQ(ListGetSelection(dialog, IDC_ADAPTER_LIST), -1);
+    EXPECT_EQ(ListGetCount(dialog, IDC_PORT_LIST), 0);
+    EXPECT_EQ(Status(), "无串口卡");
+    EXPECT_TRUE(Contains(Log(), "\r\n***已查找到0个多串卡,共0个串口.\r\n"));
+}
+
+TEST_F(ViewsTest, RowsStatusAndTreeSummaryUseTheRecordTexts) {
+    LoadCards({{.ports = 4, .firstNumber = 3}, {.ports = 1, .firstNumber = 9, .singlePort = true}});
+    OpenMain();
+
+    EXPECT_EQ(ListRow(IDC_ADAPTER_LIST, 0), " 1#[T4]:Test card 1");
+    EXPECT_EQ(ListRow(IDC_ADAPTER_LIST, 1), " 2#[T1]:Test card 2");
+    ASSERT_EQ(ListGetCount(dialog, IDC_PORT_LIST), 4);
+    EXPECT_EQ(ListRow(IDC_PORT_LIST, 0), " 1/4# [CDC]: Port 1-1");
+    EXPECT_EQ(ListRow(IDC_PORT_LIST, 1), " 2/4# [VCP]: Port 1-2");
+    EXPECT_EQ(Status(), "PortCnt:4 | USBID:USB\\VID_1234&PID_0001 | Vendor:Vendor1 | Location(1):Hub_1");
+
+    std::string log = Log();
+    EXPECT_TRUE(Contains(log, "\r\n|--1#[4P][Test card 1][USB\\VID_1234&PID_0001]"
+                              "\r\n   |--P1:[CDC]Port 1-1\r\n   |--P2:[VCP]Port 1-2"
+                              "\r\n   |--P3:[CDC]Port 1-3\r\n   |--P4:[VCP]Port 1-4"
+                              "\r\n|--2#[CDC][L1]Port 2-1"
+                              "\r\n***已查找到2个多串卡,共5个串口.\r\n"))
+        << log;
+}
+
+TEST_F(ViewsTest, SinglePortCardShowsOneRowButClampsTheSelectionAgainstPortCount) {
+    LoadCards({{.ports = 4, .firstNumber = 3}, {.ports = 3, .firstNumber = 20, .singlePort = true}});
+    OpenMain();
+    SelectCard(0);
+    SelectPort(2);
+    SelectStart(12);
+
+    SelectCard(1);
+    ASSERT_EQ(ListGetCount(dialog, IDC_PORT_LIST), 1);
+    EXPECT_EQ(ListRow(IDC_PORT_LIST, 0), " 1/1#[CDC]: Port 2-1");
+    // Row 2 is kept because 2 + 1 < portCount 3, but the list has one row.
+    EXPECT_EQ(ListGetSelection(dialog, IDC_PORT_LIST), -1);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 11) << "the start number must not move";
+    EXPECT_TRUE(Contains(Status(), "PortCnt:3 |"));
+
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    ASSERT_EQ(ModelBoxCount(), 1);
+    EXPECT_EQ(ModelBoxAt(0).text, "请先选择一个设备.");
+    for (int i = 0; i < SimCallCount(); ++i) {
+        EXPECT_NE(SimCallAt(i).kind, SimCallKind::modify);
+    }
+}
+
+TEST_F(ViewsTest, StartNumberFollowsTheSelectedPortUnlessItHasNoRow) {
+    LoadCards({{.ports = 2, .firstNumber = 7},
+               {.ports = 1, .fixedNumber = 0},
+               {.ports = 1, .firstNumber = 300}});
+    OpenMain();
+    SelectCard(0);
+    SelectPort(1);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 7);  // COM8
+
+    SelectCard(1);  // number 0: not reported, the start number stays
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 7);
+
+    SelectCard(2);  // COM300 has no row: the start list is left without a selection
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), -1);
+}
+
+TEST_F(ViewsTest, OverlongTextsAreShortenedWithinTheirBuffers) {
+    std::string description(511, 'd');
+    std::string longText(255, 'u');
+    std::string vendor(63, 'v');
+    std::string location(63, 'l');
+    std::string json = R"({"cards": [{"category": "usb", "type": "T", "name": ")" + std::string(387, 'n') +
+                       R"(", "usbId": ")" + longText + R"(", "locationText": ")" + location +
+                       R"(", "ports": [{"name": "COM5", "description": ")" + description + R"(", "vendor": ")" +
+                       vendor + R"("}]}]})";
+    ASSERT_TRUE(SimLoadDescription(json.c_str()));
+    OpenMain();
+
+    std::string row = ListRow(IDC_PORT_LIST, 0);
+    EXPECT_LE(row.size(), 255u);
+    EXPECT_EQ(row.substr(row.size() - 3), "...");
+    EXPECT_EQ(row.rfind(" 1/1# [VCP]: ddd", 0), 0u);
+    std::string status = Status();
+    EXPECT_LE(status.size(), 255u);
+    EXPECT_EQ(status.rfind("PortCnt:1 | USBID:uuu", 0), 0u);
+    EXPECT_EQ(status.substr(status.size() - 3), "...");
+    EXPECT_TRUE(Contains(Log(), "\r\n   |--P1:[VCP]" + description + "\r\n"));
+}
+
+TEST_F(ViewsTest, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
+    LoadCards({{.ports = 1}});
+    OpenMain();
+    DeviceRecord& record = deviceTable.slots[0];
+    std::memset(record.typeLabel, 'A', sizeof record.typeLabel);  // no terminator
+    record.locationNumber = 'B';                                   // the byte right after it
+    std::memset(record.ports[0].vendor, 'V', sizeof record.ports[0].vendor);
+    std::strcpy(record.ports[1].portName, "XYZ");  // right after port 0's vendor
+    char label[128];
+    EXPECT_STREQ(FieldText(record.typeLabel, label, sizeof label), std::string(32, 'A').c_str());
+    ASSERT_TRUE(ShowPorts());
+    EXPECT_TRUE(Contains(Status(), "| Vendor:" + std::string(64, 'V') + " | Location(66):")) << Status();
+}
+
+TEST_F(ViewsTest, CategoryAndOrderRowsArePassedAsTheyAre) {
+    LoadCards({{.ports = 2}});
+    OpenMain();
+    SimClearCalls();
+    SelectCombo(IDC_ORDER, 1);
+    ComboSelectRow(dialog, IDC_CATEGORY, -1);
+    ComboSelectRow(dialog, IDC_ORDER, -1);
+    ClickButton(dialog, IDC_ENUMERATE);
+    ASSERT_EQ(SimCallCount(), 2);
+    EXPECT_EQ(SimCallAt(0).category, 1u);
+    EXPECT_EQ(SimCallAt(0).order, 1u);
+    EXPECT_EQ(SimCallAt(1).category, 0xFFFFFFFFu);
+    EXPECT_EQ(SimCallAt(1).order, 0xFFu);
+    EXPECT_EQ(SimCallAt(1).capacity, 64u);
+}
+
+}  // namespace
