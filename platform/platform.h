@@ -98,6 +98,8 @@ void ProgressSetPos(Window dialog, int id, int position);
 void StatusSetText(Window dialog, int id, const char* text);
 
 // ---- windows and dialogs ----
+// Registers the common control classes of the given set (InitCommonControlsEx).
+void InitCommonControlClasses(unsigned classSet);
 void SetControlFocus(Window dialog, int id);
 void SetWindowTitle(Window window, const char* text);
 void SetWindowIcons(Window window, int iconId);

@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kPathSize = 260;
 constexpr std::size_t kCommandSize = 3 * kPathSize + 64;
 constexpr std::size_t kTitleSize = 128;
+constexpr unsigned kCommonControlClasses = 1;
 
 constexpr const char* kCategoryRows[] = {
     "TAV UART Category:  ALL",
@@ -149,6 +150,7 @@ void InitMainDialog() {
     osIs64 = GetWindowsFolder(folder, sizeof folder) && FormatText(path, sizeof path, "%s\\SYSWOW64", folder) &&
              FolderExists(path);
     SetWindowIcons(mainDialog, IDI_KESTROVA);
+    InitCommonControlClasses(kCommonControlClasses);
     for (const char* row : kCategoryRows) {
         ComboAddRow(mainDialog, IDC_CATEGORY, row);
     }

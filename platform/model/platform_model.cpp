@@ -975,6 +975,9 @@ void StatusSetText(Window dialog, int id, const char* text) {
 
 // ---- windows and dialogs ----
 
+// The model's controls need no class registration.
+void InitCommonControlClasses(unsigned) {}
+
 void SetControlFocus(Window dialog, int id) {
     OnOwner(dialog, [&] {
         ModelWindow* w;

@@ -229,6 +229,11 @@ void StatusSetText(Window dialog, int id, const char* text) {
 
 // ---- windows and dialogs ----
 
+void InitCommonControlClasses(unsigned classSet) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, classSet};
+    InitCommonControlsEx(&controls);
+}
+
 void SetControlFocus(Window dialog, int id) { SetFocus(GetDlgItem(dialog, id)); }
 
 void SetWindowTitle(Window window, const char* text) {
@@ -383,6 +388,50 @@ void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::
     int units = MultiByteToWideChar(CP_ACP, 0, field, whole, wide, static_cast<int>(kFieldUnits - 1));
     if (units > 0) {
         WideToUtf8(wide, units, buffer, size);
+    }
+}
+
+bool QueryWow64(bool* isWow64) {
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleA("kernel32");
+    FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "IsWow64Process") : nullptr;
+    if (found == nullptr) {
+        return false;
+    }
+    BOOL wow64 = FALSE;
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(found));
+    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
+        return false;
+    }
+    *isWow64 = wow64 != FALSE;
+    return true;
+}
+
+namespace {
+
+// A modal dialog's message loop runs no accelerators of its own; the message
+// filter hook sees each of its messages first. User-interface thread only.
+HWND acceleratorDialog = nullptr;
+HACCEL acceleratorTable = nullptr;
+HHOOK acceleratorHook = nullptr;
+
+LRESULT CALLBACK AcceleratorFilter(int code, WPARAM wParam, LPARAM lParam) {
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && message != nullptr && IsWindow(acceleratorDialog) &&
+        (message->hwnd == acceleratorDialog || IsChild(acceleratorDialog, message->hwnd)) &&
+        TranslateAcceleratorW(acceleratorDialog, acceleratorTable, message) != 0) {
+        return TRUE;
+    }
+    return CallNextHookEx(acceleratorHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+void AttachAccelerators(Window dialog, int acceleratorsId) {
+    acceleratorDialog = dialog;
+    acceleratorTable = LoadAcceleratorsW(ProgramModule(), MAKEINTRESOURCEW(acceleratorsId));
+    if (acceleratorTable != nullptr && acceleratorHook == nullptr) {
+        acceleratorHook = SetWindowsHookExW(WH_MSGFILTER, AcceleratorFilter, nullptr, GetCurrentThreadId());
     }
 }
 
