@@ -5,7 +5,11 @@
 #include <cstdarg>
 #include <cstddef>
 
-#include "ui/log.h"  // KESTROVA_PRINTF
+#if defined(__GNUC__)
+#define KESTROVA_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define KESTROVA_PRINTF(f, a)
+#endif
 
 // Appends formatted text at the end of the terminated text in buffer. When it
 // does not fit, the text is cut at a character boundary and ends with "...";

@@ -6,18 +6,13 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "text/bounded_text.h"  // KESTROVA_PRINTF
 
 constexpr inline std::size_t kLogLineSize = 5120;
 constexpr inline std::size_t kRawTextSize = 10240;
 
 // Shared by LogMessage and LogLastError on both threads.
 extern std::atomic<unsigned> lineCounter;
-
-#if defined(__GNUC__)
-#define KESTROVA_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
-#else
-#define KESTROVA_PRINTF(f, a)
-#endif
 
 void LogMessage(const char* format, ...) KESTROVA_PRINTF(1, 2);
 void LogLastError(const char* format, ...) KESTROVA_PRINTF(1, 2);

@@ -249,6 +249,39 @@ TEST_F(RenameRunTest, UpstreamWithoutDownstreamIsRefused) {
     ExpectIdleAfterRun();
 }
 
+TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
+    // 640 held ports fill the 4096-byte list; their 640 result lines the report.
+    std::string json = R"({"cards": [)";
+    for (int d = 0; d < 10; ++d) {
+        json += d == 0 ? "" : ",";
+        json += R"({"category": "usb", "name": "Card", "ports": [)";
+        for (int j = 0; j < 64; ++j) {
+            std::string name = "COM" + std::to_string(d * 64 + j + 1001);
+            json += (j == 0 ? "" : ",") + std::string(R"({"name": ")") + name + R"(", "description": "Serial"})";
+            HoldPort(name.c_str());
+        }
+        json += "]}";
+    }
+    ASSERT_TRUE(SimLoadDescription((json + "]}").c_str()));
+    OpenMain();
+    Scope(IDC_SCOPE_ALL);
+    SelectStart(3);
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+
+    ASSERT_EQ(ModelBoxCount(), 2);
+    std::string question = ModelBoxAt(0).text;
+    EXPECT_TRUE(Contains(question, "COM1510,")) << "the held list fills its 4096 bytes";
+    EXPECT_TRUE(Contains(question, "...)正被其他程序使用")) << "and shows that it was cut";
+    std::string report = ModelBoxAt(1).text;
+    EXPECT_LT(report.size(), 10240u);
+    EXPECT_EQ(report.substr(report.size() - 3), "...");
+    EXPECT_TRUE(SimCardEnabled(9)) << "every card comes back";
+    EXPECT_EQ(SimPortNumber(9, 63), 642u);
+    ExpectIdleAfterRun();
+}
+
 // Holds the worker inside its first ChangeDeviceStatus until released.
 struct Gate {
     std::atomic<bool> entered{false};

@@ -1,0 +1,51 @@
+// Text building on fixed buffers: never beyond the buffer, shortened visibly.
+#include "text/bounded_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ui/messages.h"
+
+namespace {
+
+TEST(BoundedTextTest, AppendsUntilFullThenEndsWithEllipsis) {
+    char buffer[16] = "COM1,";
+    EXPECT_TRUE(AppendFormat(buffer, sizeof buffer, "COM%d,", 2));
+    EXPECT_STREQ(buffer, "COM1,COM2,");
+    EXPECT_FALSE(AppendFormat(buffer, sizeof buffer, "COM%d,", 300));
+    EXPECT_STREQ(buffer, "COM1,COM2,CO...");
+    EXPECT_FALSE(AppendFormat(buffer, sizeof buffer, "COM%d,", 4)) << "a full buffer stays full";
+    EXPECT_STREQ(buffer, "COM1,COM2,CO...");
+}
+
+TEST(BoundedTextTest, NeverSplitsAUtf8Character) {
+    char buffer[12];
+    EXPECT_FALSE(FormatText(buffer, sizeof buffer, "%s", "串口号修改"));  // 15 bytes
+    EXPECT_STREQ(buffer, "串口...");
+    char exact[16];
+    EXPECT_TRUE(FormatText(exact, sizeof exact, "%s", "串口号修改"));
+    EXPECT_STREQ(exact, "串口号修改");
+}
+
+TEST(BoundedTextTest, RepairsAnUnterminatedBuffer) {
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    AppendFormat(buffer, sizeof buffer, "y");
+    EXPECT_EQ(std::strlen(buffer), 7u);
+}
+
+TEST(SubstituteTextTest, ReplacesOnlyTheFirstPlaceholderAndNeverFormats) {
+    char buffer[64];
+    SubstituteText(buffer, sizeof buffer, "当前串口号(%s)已被分配", "COM5,COM6,");
+    EXPECT_STREQ(buffer, "当前串口号(COM5,COM6,)已被分配");
+    SubstituteText(buffer, sizeof buffer, "(COM%d) 100%% %s %n", "7");
+    EXPECT_STREQ(buffer, "(COM7) 100% %s %n");
+    SubstituteText(buffer, sizeof buffer, "no placeholder", "x");
+    EXPECT_STREQ(buffer, "no placeholder");
+    SubstituteText(buffer, 8, "%s", "a value that is far too long");
+    EXPECT_STREQ(buffer, "a va...");
+}
+
+}  // namespace
