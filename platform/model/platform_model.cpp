@@ -918,6 +918,12 @@ void EditAppendText(Window dialog, int id, const char* text) {
         std::lock_guard lock(Lock());
         if (ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit)) {
             std::string_view added = text != nullptr ? text : "";
+            // UTF-8 never takes fewer bytes than UTF-16 units: text that fits
+            // in bytes fits, and the whole text need not be counted.
+            if (c->text.size() + added.size() <= c->limit) {
+                c->text.append(added);
+                return;
+            }
             std::size_t used = Utf16Units(c->text);
             std::size_t room = c->limit > used ? c->limit - used : 0;
             c->text.append(added.substr(0, PrefixWithin(added, room)));
