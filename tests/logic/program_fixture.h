@@ -94,7 +94,7 @@ protected:
     }
 
     static bool NoWorker(void*) { return ModelRunningThreads() == 0; }
-    void WaitForWorker() { ASSERT_TRUE(ModelPumpUntil(NoWorker, nullptr, 10000)) << "worker did not end"; }
+    void WaitForWorker() { ASSERT_TRUE(ModelPumpUntil(NoWorker, nullptr, 60000)) << "worker did not end"; }
 
     // Presses Change and pumps until the run has ended.
     void RunChange() {

@@ -250,15 +250,19 @@ TEST_F(RenameRunTest, UpstreamWithoutDownstreamIsRefused) {
 }
 
 TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
-    // 640 held ports fill the 4096-byte list; their 640 result lines the report.
+    // 128 held ports with 40-character names overflow the 4096-byte list, and
+    // their result lines with long descriptions the 10240-byte report.
+    std::string description(200, 'd');
     std::string json = R"({"cards": [)";
-    for (int d = 0; d < 10; ++d) {
+    for (int d = 0; d < 2; ++d) {
         json += d == 0 ? "" : ",";
         json += R"({"category": "usb", "name": "Card", "ports": [)";
         for (int j = 0; j < 64; ++j) {
-            std::string name = "COM" + std::to_string(d * 64 + j + 1001);
-            json += (j == 0 ? "" : ",") + std::string(R"({"name": ")") + name + R"(", "description": "Serial"})";
-            HoldPort(name.c_str());
+            char name[64];
+            std::snprintf(name, sizeof name, "SERIAL-PORT-WITH-A-LONG-DEVICE-NAME-%04d", d * 64 + j);
+            json += (j == 0 ? "" : ",") + std::string(R"({"name": ")") + name +
+                    R"(", "number": 0, "description": ")" + description + R"("})";
+            HoldPort(name);
         }
         json += "]}";
     }
@@ -272,13 +276,13 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
 
     ASSERT_EQ(ModelBoxCount(), 2);
     std::string question = ModelBoxAt(0).text;
-    EXPECT_TRUE(Contains(question, "COM1510,")) << "the held list fills its 4096 bytes";
+    EXPECT_TRUE(Contains(question, "LONG-DEVICE-NAME-0090,")) << "the held list fills its 4096 bytes";
     EXPECT_TRUE(Contains(question, "...)正被其他程序使用")) << "and shows that it was cut";
     std::string report = ModelBoxAt(1).text;
     EXPECT_LT(report.size(), 10240u);
     EXPECT_EQ(report.substr(report.size() - 3), "...");
-    EXPECT_TRUE(SimCardEnabled(9)) << "every card comes back";
-    EXPECT_EQ(SimPortNumber(9, 63), 642u);
+    EXPECT_TRUE(SimCardEnabled(1)) << "every card comes back";
+    EXPECT_EQ(SimPortNumber(1, 63), 130u);
     ExpectIdleAfterRun();
 }
 
