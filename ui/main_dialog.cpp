@@ -188,13 +188,15 @@ intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintp
     case kMsgInitDialog: {
         mainDialog = window;
         InitMainDialog();
+        // Opened once more; the new handle (invalid after a failure) replaces
+        // the one the start-list fill opened, and the next fill retries.
         ComDbHandle handle = InvalidComDb();
         long result = ComDbOpen(&handle);
+        comDb.store(result == 0 ? handle : InvalidComDb());
         if (result != 0) {
+            // The database returns its error instead of setting the thread's.
             SetLastErrorCode(static_cast<unsigned>(result));
             LogLastError("DBOpen");
-        } else {
-            comDb.store(handle);
         }
         InitDevManagerLib();
         ClickButton(window, IDC_ENUMERATE);
