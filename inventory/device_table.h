@@ -93,6 +93,11 @@ inline unsigned PortCountOf(const DeviceRecord& record) {
     return record.portCount < kMaxPorts ? record.portCount : kMaxPorts;
 }
 
+// Room for a library text field of N bytes once converted to UTF-8 (each
+// byte of the ANSI code page becomes at most three).
+template <std::size_t N>
+constexpr inline std::size_t kUtf8Room = 3 * N + 1;
+
 // Length of a library text field, never looking past its width.
 template <std::size_t N>
 inline std::size_t FieldLength(const char (&field)[N]) {

@@ -12,9 +12,6 @@ namespace {
 
 constexpr std::size_t kAdapterRowSize = 1024;
 constexpr std::size_t kPortRowSize = 256;
-// Library texts converted to UTF-8 grow at most threefold.
-constexpr std::size_t kShortField = 3 * 64 + 1;
-constexpr std::size_t kLongField = 3 * 512 + 1;
 
 const char* CdcOrVcp(const PortRecord& port) { return port.isCdc != 0 ? "CDC" : "VCP"; }
 
@@ -23,17 +20,17 @@ void AppendTreeSummary(std::uint32_t count) {
     for (std::uint32_t slot = 0; slot < count; ++slot) {
         const DeviceRecord& record = deviceTable.slots[slot];
         const PortRecord& first = record.ports[0];
-        char description[kLongField];
+        char description[kUtf8Room<sizeof PortRecord::description>];
         if (record.singlePort != 0) {
-            char label[3 * 260 + 1];
+            char label[kUtf8Room<sizeof PortRecord::portLabel>];
             AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%s][%s]%s", slot + 1, CdcOrVcp(first),
                        FieldText(first.portLabel, label, sizeof label),
                        FieldText(first.description, description, sizeof description));
             portTotal += 1;
             continue;
         }
-        char name[3 * 388 + 1];
-        char usbId[3 * 256 + 1];
+        char name[kUtf8Room<sizeof DeviceRecord::deviceName>];
+        char usbId[kUtf8Room<sizeof DeviceRecord::usbId>];
         unsigned ports = PortCountOf(record);
         AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%uP][%s][%s]", slot + 1, ports,
                    FieldText(record.deviceName, name, sizeof name), FieldText(record.usbId, usbId, sizeof usbId));
@@ -69,8 +66,8 @@ std::uint32_t EnumerateDevices() {
     }
     ListEmpty(mainDialog, IDC_ADAPTER_LIST);
     char row[kAdapterRowSize];
-    char label[3 * 32 + 1];
-    char name[3 * 388 + 1];
+    char label[kUtf8Room<sizeof DeviceRecord::typeLabel>];
+    char name[kUtf8Room<sizeof DeviceRecord::deviceName>];
     for (std::uint32_t slot = 0; slot < count; ++slot) {
         const DeviceRecord& record = deviceTable.slots[slot];
         FormatText(row, sizeof row, " %u#[%s]:%s", slot + 1, FieldText(record.typeLabel, label, sizeof label),
@@ -98,7 +95,7 @@ bool ShowPorts() {
     const DeviceRecord& record = deviceTable.slots[device];
     int ports = static_cast<int>(PortCountOf(record));
     char row[kPortRowSize];
-    char description[kLongField];
+    char description[kUtf8Room<sizeof PortRecord::description>];
     if (record.singlePort != 0) {
         const PortRecord& first = record.ports[0];
         FormatText(row, sizeof row, " 1/1#[%s]: %s", CdcOrVcp(first),
@@ -116,9 +113,9 @@ bool ShowPorts() {
     // then stays unselected when an earlier row was selected.
     ListSelectRow(mainDialog, IDC_PORT_LIST, previous + 1 < ports ? previous : ports - 1);
 
-    char usbId[3 * 256 + 1];
-    char vendor[kShortField];
-    char location[kShortField];
+    char usbId[kUtf8Room<sizeof DeviceRecord::usbId>];
+    char vendor[kUtf8Room<sizeof PortRecord::vendor>];
+    char location[kUtf8Room<sizeof DeviceRecord::locationText>];
     FormatText(row, sizeof row, "PortCnt:%d | USBID:%s | Vendor:%s | Location(%d):%s", ports,
                FieldText(record.usbId, usbId, sizeof usbId), FieldText(record.ports[0].vendor, vendor, sizeof vendor),
                record.locationNumber, FieldText(record.locationText, location, sizeof location));
@@ -142,4 +139,10 @@ void SyncStartNumber() {
         int row = number > kComNumberRows ? static_cast<int>(kComNumberRows) : static_cast<int>(number - 1);
         ComboSelectRow(mainDialog, IDC_START_NUMBER, row);
     }
+}
+
+unsigned ListedCardCount() {
+    int rows = ListGetCount(mainDialog, IDC_ADAPTER_LIST);
+    unsigned count = rows > 0 ? static_cast<unsigned>(rows) : 0;
+    return count < deviceTable.count ? count : deviceTable.count;
 }

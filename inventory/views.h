@@ -8,3 +8,6 @@
 std::uint32_t EnumerateDevices();
 bool ShowPorts();
 void SyncStartNumber();
+// The cards a run over all cards covers: the adapter list's rows, never more
+// than the table holds.
+unsigned ListedCardCount();

@@ -2,6 +2,7 @@
 
 #include "comdb/number_usage.h"
 #include "inventory/device_table.h"
+#include "inventory/views.h"
 #include "renumber/plan.h"
 #include "resources/ids.h"
 #include "text/bounded_text.h"
@@ -13,18 +14,10 @@ namespace {
 constexpr unsigned kErrorAccessDenied = 5;
 constexpr std::size_t kDevicePathSize = 64;
 
-// The cards a run covers: every listed card, or the selected one. Never more
-// than the table holds.
-unsigned ScopeCardCount() {
-    int rows = ListGetCount(mainDialog, IDC_ADAPTER_LIST);
-    unsigned count = rows > 0 ? static_cast<unsigned>(rows) : 0;
-    return count < deviceTable.count ? count : deviceTable.count;
-}
-
 // Whether another program holds the port open (opening it is refused with
 // "access denied"); other failures, such as an unplugged card, are not reported.
 bool IsPortHeld(const PortRecord& port) {
-    char name[3 * sizeof port.portName + 1];
+    char name[kUtf8Room<sizeof PortRecord::portName>];
     FieldText(port.portName, name, sizeof name);
     char path[kDevicePathSize];
     FormatText(path, sizeof path, "\\\\.\\%s", name);
@@ -53,7 +46,7 @@ std::uint32_t ScanConflicts(char* inUseList, std::size_t inUseSize, char* claime
     unsigned last = first + 1;
     if (IsButtonChecked(mainDialog, IDC_SCOPE_ALL)) {
         first = 0;
-        last = ScopeCardCount();
+        last = ListedCardCount();
     }
     auto n = static_cast<std::uint16_t>(start + 1);
     std::uint32_t held = 0;
@@ -87,7 +80,7 @@ std::uint32_t ScanConflicts(char* inUseList, std::size_t inUseSize, char* claime
                 }
             }
             if (IsPortHeld(record.ports[j])) {
-                char name[3 * 64 + 1];
+                char name[kUtf8Room<sizeof PortRecord::portName>];
                 AppendFormat(inUseList, inUseSize, "%s,", FieldText(record.ports[j].portName, name, sizeof name));
                 ++held;
             }

@@ -5,6 +5,7 @@
 #include "comdb/number_usage.h"
 #include "inventory/device_table.h"
 #include "inventory/devmgr.h"
+#include "inventory/views.h"
 #include "renumber/plan.h"
 #include "renumber/scan.h"
 #include "resources/ids.h"
@@ -26,13 +27,6 @@ void SetProgress(int position) { ProgressSetPos(mainDialog, IDC_PROGRESS, positi
 void LockRunButtons(bool locked) {
     EnableControl(mainDialog, IDC_ENUMERATE, !locked);
     EnableControl(mainDialog, IDC_CHANGE, !locked);
-}
-
-// The cards a batch run covers, bounded by the table.
-unsigned ListedCardCount() {
-    int rows = ListGetCount(mainDialog, IDC_ADAPTER_LIST);
-    unsigned count = rows > 0 ? static_cast<unsigned>(rows) : 0;
-    return count < deviceTable.count ? count : deviceTable.count;
 }
 
 const char* Outcome(int ok) { return ok != 0 ? "成功" : "失败"; }
@@ -81,8 +75,8 @@ void RenameSelectedPort(int device, int port, std::uint16_t n, char* result) {
     SetProgress(1);
     int ok = ModifyCOMName(target.portName, n);
     SetProgress(2);
-    char description[3 * 512 + 1];
-    char name[3 * 64 + 1];
+    char description[kUtf8Room<sizeof PortRecord::description>];
+    char name[kUtf8Room<sizeof PortRecord::portName>];
     AppendFormat(result, kResultSize, "%s:%s==>COM%u: %s\r\n", FieldText(target.description, description, sizeof description),
                  FieldText(target.portName, name, sizeof name), static_cast<unsigned>(n), Outcome(ok));
     ChangeDeviceStatus(DevInfoSetValue(target.devInfoSet), target.devInfo, 1, kEnableWaitMs);
@@ -100,8 +94,8 @@ void RenameCards(unsigned first, unsigned last, std::uint16_t n, char* result) {
         SleepMs(0);
     }
     SetProgressRange(static_cast<int>(PortCountOf(deviceTable.slots[first])) + 3);
-    char description[3 * 512 + 1];
-    char name[3 * 64 + 1];
+    char description[kUtf8Room<sizeof PortRecord::description>];
+    char name[kUtf8Room<sizeof PortRecord::portName>];
     for (unsigned d = first; d < last; ++d) {
         DeviceRecord& card = deviceTable.slots[d];
         unsigned ports = PortCountOf(card);
