@@ -718,59 +718,56 @@ bool FolderText(bool State::*has, std::string State::*path, char* buffer, std::s
 
 bool IsComNumber(unsigned number) { return number >= 1 && number <= kModelComDbNumbers; }
 
+// Runs work on a control of the given kind, on its window's owner thread and
+// under the model's lock; does nothing when the control is missing.
+template <class Work>
+void WithControl(Window dialog, int id, ControlKind kind, Work work) {
+    OnOwner(dialog, [&] {
+        std::lock_guard lock(Lock());
+        if (ModelControl* c = ControlLocked(dialog, id, kind)) {
+            work(c);
+        }
+    });
+}
+
 }  // namespace
 
 // ---- list box ----
 
 int ListAddRow(Window dialog, int id, const char* text) {
     int row = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox)) {
-            c->rows.emplace_back(text != nullptr ? text : "");
-            row = static_cast<int>(c->rows.size()) - 1;
-        }
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
+        c->rows.emplace_back(text != nullptr ? text : "");
+        row = static_cast<int>(c->rows.size()) - 1;
     });
     return row;
 }
 
 void ListEmpty(Window dialog, int id) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox)) {
-            c->rows.clear();
-            c->selection = -1;
-        }
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
+        c->rows.clear();
+        c->selection = -1;
     });
 }
 
 void ListSelectRow(Window dialog, int id, int row) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox)) {
-            c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1;
-        }
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
+        c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1;
     });
 }
 
 int ListGetSelection(Window dialog, int id) {
     int row = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox)) {
-            row = c->selection;
-        }
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
+        row = c->selection;
     });
     return row;
 }
 
 int ListGetCount(Window dialog, int id) {
     int count = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox)) {
-            count = static_cast<int>(c->rows.size());
-        }
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
+        count = static_cast<int>(c->rows.size());
     });
     return count;
 }
@@ -780,55 +777,40 @@ int ListGetCount(Window dialog, int id) {
 
 int ComboAddRow(Window dialog, int id, const char* text) {
     int row = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ComboBox)) {
-            c->rows.emplace_back(text != nullptr ? text : "");
-            row = static_cast<int>(c->rows.size()) - 1;
-        }
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
+        c->rows.emplace_back(text != nullptr ? text : "");
+        row = static_cast<int>(c->rows.size()) - 1;
     });
     return row;
 }
 
 void ComboEmpty(Window dialog, int id) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ComboBox)) {
-            c->rows.clear();
-            c->selection = -1;
-            c->text.clear();
-        }
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
+        c->rows.clear();
+        c->selection = -1;
+        c->text.clear();
     });
 }
 
 void ComboSelectRow(Window dialog, int id, int row) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ComboBox)) {
-            c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1;
-            c->text = c->selection >= 0 ? c->rows[static_cast<std::size_t>(c->selection)] : std::string();
-        }
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
+        c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1;
+        c->text = c->selection >= 0 ? c->rows[static_cast<std::size_t>(c->selection)] : std::string();
     });
 }
 
 int ComboGetSelection(Window dialog, int id) {
     int row = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ComboBox)) {
-            row = c->selection;
-        }
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
+        row = c->selection;
     });
     return row;
 }
 
 int ComboGetCount(Window dialog, int id) {
     int count = 0;
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::ComboBox)) {
-            count = static_cast<int>(c->rows.size());
-        }
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
+        count = static_cast<int>(c->rows.size());
     });
     return count;
 }
@@ -914,29 +896,23 @@ bool IsControlEnabled(Window dialog, int id) {
 // ---- edit, progress bar, status bar ----
 
 void EditAppendText(Window dialog, int id, const char* text) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit)) {
-            std::string_view added = text != nullptr ? text : "";
-            // UTF-8 never takes fewer bytes than UTF-16 units: text that fits
-            // in bytes fits, and the whole text need not be counted.
-            if (c->text.size() + added.size() <= c->limit) {
-                c->text.append(added);
-                return;
-            }
-            std::size_t used = Utf16Units(c->text);
-            std::size_t room = c->limit > used ? c->limit - used : 0;
-            c->text.append(added.substr(0, PrefixWithin(added, room)));
+    WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
+        std::string_view added = text != nullptr ? text : "";
+        // UTF-8 never takes fewer bytes than UTF-16 units: text that fits
+        // in bytes fits, and the whole text need not be counted.
+        if (c->text.size() + added.size() <= c->limit) {
+            c->text.append(added);
+            return;
         }
+        std::size_t used = Utf16Units(c->text);
+        std::size_t room = c->limit > used ? c->limit - used : 0;
+        c->text.append(added.substr(0, PrefixWithin(added, room)));
     });
 }
 
 void EditRaiseLimit(Window dialog, int id) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit)) {
-            c->limit = kEditMaximumLimit;
-        }
+    WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
+        c->limit = kEditMaximumLimit;
     });
 }
 
@@ -952,30 +928,21 @@ void EditSetText(Window dialog, int id, const char* text) {
 
 // The bar keeps its position within its range, as the control does.
 void ProgressSetRange(Window dialog, int id, int maximum) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::Progress)) {
-            c->rangeMax = maximum;
-            c->position = std::clamp(c->position, 0, std::max(0, maximum));
-        }
+    WithControl(dialog, id, ControlKind::Progress, [&](ModelControl* c) {
+        c->rangeMax = maximum;
+        c->position = std::clamp(c->position, 0, std::max(0, maximum));
     });
 }
 
 void ProgressSetPos(Window dialog, int id, int position) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::Progress)) {
-            c->position = std::clamp(position, 0, std::max(0, c->rangeMax));
-        }
+    WithControl(dialog, id, ControlKind::Progress, [&](ModelControl* c) {
+        c->position = std::clamp(position, 0, std::max(0, c->rangeMax));
     });
 }
 
 void StatusSetText(Window dialog, int id, const char* text) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelControl* c = ControlLocked(dialog, id, ControlKind::StatusBar)) {
-            c->text = text != nullptr ? text : "";
-        }
+    WithControl(dialog, id, ControlKind::StatusBar, [&](ModelControl* c) {
+        c->text = text != nullptr ? text : "";
     });
 }
 
