@@ -10,6 +10,7 @@
 #include <string>
 
 #include "inventory/devmgr.h"
+#include "record_checks.h"
 
 namespace {
 
@@ -18,24 +19,8 @@ constexpr const char* kDllName = "QELDRA64.DLL";
 #else
 constexpr const char* kDllName = "QELDRA32.DLL";
 #endif
-constexpr std::uint8_t kCanary = 0xA5;
 
 DeviceRecord table[kMaxDevices + 1];
-
-template <std::size_t N>
-std::string Text(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
-bool AllBytes(const void* data, std::size_t size, std::uint8_t value) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (bytes[i] != value) {
-            return false;
-        }
-    }
-    return true;
-}
 
 TEST(SimulatorDll, IsImportedByPlainNames) {
     HMODULE module = GetModuleHandleA(kDllName);

@@ -16,26 +16,10 @@
 #include <nlohmann/json.hpp>
 
 #include "inventory/devmgr.h"
+#include "record_checks.h"
 #include "simulator/sim_control.h"
 
 namespace {
-
-constexpr std::uint8_t kCanary = 0xA5;
-
-template <std::size_t N>
-std::string Text(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
-bool AllBytes(const void* data, std::size_t size, std::uint8_t value) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (bytes[i] != value) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Bytes of a text field past its terminator are zero: the record was zeroed
 // before it was filled.
