@@ -1,6 +1,6 @@
 // How long the user-visible work takes on a full table: an enumeration of 64
 // cards with 64 ports each, the start-number list, the hub formula and the
-// conflict scan. The in-memory platform stands in for the controls, so these
+// whole mapping of a run over all cards with its checks. The in-memory platform stands in for the controls, so these
 // measure the program's own work, not the window system's.
 #include <benchmark/benchmark.h>
 
@@ -11,11 +11,11 @@
 #include "inventory/views.h"
 #include "platform/model/model.h"
 #include "renumber/plan.h"
-#include "renumber/scan.h"
+#include "renumber/run.h"
 #include "resources/ids.h"
 #include "simulator/sim_control.h"
+#include "services/state.h"
 #include "ui/main_dialog.h"
-#include "ui/state.h"
 
 namespace {
 
@@ -64,36 +64,38 @@ void BM_FillStartNumbers(benchmark::State& state) {
 BENCHMARK(BM_FillStartNumbers)->Unit(benchmark::kMicrosecond);
 
 void BM_ComputeHubNumber(benchmark::State& state) {
-    Window dialog = OpenBench();
-    ClickButton(dialog, IDC_PLAN_HUB);
-    SetButtonChecked(dialog, IDC_HUB_UP, true);
-    SetButtonChecked(dialog, IDC_UP_PORT1, true);
-    SetButtonChecked(dialog, IDC_UP_PORT2, true);
+    const NumberingPlan plan{1, 9, kHubGroupOn | 0x03, kHubGroupOn | 0x0F};
     const std::uint16_t path[10] = {0, 0, 0, 2, 3, 0, 0, 0, 0, 0};
     std::uint16_t port = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ComputeHubNumber(path, port, 4));
+        benchmark::DoNotOptimize(ComputeHubNumber(plan, path, port, 4));
         port = static_cast<std::uint16_t>((port + 1) & 3);
     }
 }
 BENCHMARK(BM_ComputeHubNumber);
 
-void BM_ScanAllCards(benchmark::State& state) {
+// Mapping, repeat check and conflict scan of a run over all 4096 ports.
+void BM_PlanAllCards(benchmark::State& state) {
     Window dialog = OpenBench();
     ClickButton(dialog, IDC_SCOPE_ALL);
     ComboSelectRow(dialog, IDC_START_NUMBER, 9);
+    static RunMapping mapping;
+    static char repeats[4096];
     static char inUse[kInUseListSize];
     static char claimed[kClaimedListSize];
     for (unsigned n = 10; n <= 256; ++n) {
         ModelComDbSetClaimed(n, true);
     }
+    RunRequest request = ReadRunRequest();
     for (auto _ : state) {
         EditSetText(dialog, IDC_LOG, "");
-        benchmark::DoNotOptimize(ScanConflicts(inUse, sizeof inUse, claimed, sizeof claimed));
+        MapRun(request, mapping);
+        benchmark::DoNotOptimize(MarkRepeats(mapping, repeats, sizeof repeats));
+        benchmark::DoNotOptimize(ScanConflicts(mapping, inUse, sizeof inUse, claimed, sizeof claimed));
     }
-    state.counters["portsScanned"] = 64.0 * 64.0;
+    state.counters["portsPlanned"] = 64.0 * 64.0;
 }
-BENCHMARK(BM_ScanAllCards)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlanAllCards)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "resources/ids.h"
-#include "ui/log.h"
-#include "ui/messages.h"
-#include "ui/state.h"
+#include "services/log.h"
+#include "services/messages.h"
+#include "services/state.h"
 
 std::atomic<ComDbHandle> comDb{InvalidComDb()};
 
@@ -67,14 +67,12 @@ void FillStartNumbers(bool advance) {
 int IsPortNumberClaimed(std::uint16_t number) {
     PortUsageBits bits;
     ReadPortUsage(bits);
-    char textTemplate[kStringSize];
-    LoadStringText(IDS_NUMBER_CLAIMED, textTemplate, sizeof textTemplate);
-    char value[8];
-    std::snprintf(value, sizeof value, "%u", static_cast<unsigned>(number));
-    char text[kStringSize];
-    SubstituteText(text, sizeof text, textTemplate, value);
     bool claimed = IsNumberClaimed(bits, number);
     if (claimed) {
+        char value[8];
+        std::snprintf(value, sizeof value, "%u", static_cast<unsigned>(number));
+        char text[kStringSize];
+        FormatTableText(IDS_NUMBER_CLAIMED, value, text, sizeof text);
         LogMessage("  %s", text);
     }
     return claimed ? 1 : 0;

@@ -1,13 +1,14 @@
 #include "comdb/usage_dialog.h"
 
-#include <cstring>
+#include <array>
 
 #include "comdb/number_usage.h"
 #include "resources/ids.h"
+#include "resources/strings.h"
+#include "services/log.h"
+#include "services/messages.h"
+#include "services/state.h"
 #include "text/bounded_text.h"
-#include "ui/log.h"
-#include "ui/messages.h"
-#include "ui/state.h"
 
 Window usageDialog = nullptr;
 
@@ -30,52 +31,66 @@ void AlignRange(int changedId) {
     }
 }
 
+// What this dialog will change is known before the first change: the numbers
+// of the range not yet in the state asked for. A number another program puts
+// in that state meanwhile is done already and does not stop the range; the
+// summary names exactly what this dialog changed and what it could not.
 int ProcessRange(bool release, int from, int to) {
-    char summary[kSummarySize] = "";
     PortUsageBits bits;
     ReadPortUsage(bits);
-    int count = 0;
-    bool ask = true;
+    std::array<int, kComNumberRows> numbers;
+    std::size_t count = 0;
     for (int n = from + 1; n <= to + 1; ++n) {
-        bool claimed = IsNumberClaimed(bits, static_cast<unsigned>(n));
-        if (release) {
-            if (!claimed) {
-                continue;
-            }
-            if (ask) {
-                if (!AskWarningOkCancel(usageDialog,
-                                        "串口号声明为<未使用/空闲>状态后,系统将会把<未使用>串口号分配给新设备,"
-                                        "可能会造成串口号冲突和串口设备无法工作，请谨慎操作。\n点击<取消>将取消此操作")) {
-                    LogMessage("操作取消");
-                    return 0;
-                }
-                ask = false;
-            }
-            long result = ComDbRelease(comDb.load(), static_cast<unsigned>(n));
-            if (result != 0) {
-                SetLastErrorCode(static_cast<unsigned>(result));
-                LogLastError("ReleasePort");
-                ShowInfo(usageDialog, "设定串口<未使用/空闲>状态失败.");
-                return 0;
-            }
-        } else {
-            if (claimed) {
-                continue;
-            }
-            long result = ComDbClaim(comDb.load(), static_cast<unsigned>(n));
-            if (result != 0) {
-                SetLastErrorCode(static_cast<unsigned>(result));
-                LogLastError("ClaimPort");
-                ShowInfo(usageDialog, "设定串口<使用中>状态失败.");
-                return 0;
-            }
+        if (IsNumberClaimed(bits, static_cast<unsigned>(n)) == release) {
+            numbers[count++] = n;
         }
-        AppendFormat(summary, sizeof summary, "COM%d,", n);
-        ++count;
     }
-    AppendFormat(summary, sizeof summary, "\n****共%d个串口状态，声明为[%s]****", count, release ? "未使用" : "使用中");
+    if (release && count > 0 && !AskWarningOkCancel(usageDialog, kTextReleaseWarning)) {
+        LogMessage(kLogUsageCancelled);
+        return 0;
+    }
+    static char changed[kSummarySize];
+    static char failed[kSummarySize];
+    changed[0] = '\0';
+    failed[0] = '\0';
+    int changedCount = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto n = static_cast<unsigned>(numbers[i]);
+        ReadPortUsage(bits);
+        if (IsNumberClaimed(bits, n) != release) {
+            continue;
+        }
+        long result = release ? ComDbRelease(comDb.load(), n) : ComDbClaim(comDb.load(), n);
+        if (result == 0) {
+            AppendFormat(changed, sizeof changed, "COM%u,", n);
+            ++changedCount;
+            continue;
+        }
+        ReadPortUsage(bits);
+        if (IsNumberClaimed(bits, n) != release) {
+            continue;
+        }
+        // The database returns its error instead of setting the thread's.
+        SetLastErrorCode(static_cast<unsigned>(result));
+        LogLastError(release ? "ReleasePort COM%u" : "ClaimPort COM%u", n);
+        AppendFormat(failed, sizeof failed, "COM%u,", n);
+    }
+    const char* state = release ? kTextStateFree : kTextStateClaimed;
+    if (changedCount > 0) {
+        LogMessage(kLogUsageChanged, state, changed);
+    }
+    static char summary[kSummarySize];
+    summary[0] = '\0';
+    if (failed[0] != '\0') {
+        AppendFormat(summary, sizeof summary, "%s\n", release ? kTextReleaseFailed : kTextClaimFailed);
+    }
+    AppendFormat(summary, sizeof summary, "%s", changed);
+    AppendFormat(summary, sizeof summary, kTextUsageTotal, changedCount, state);
+    if (failed[0] != '\0') {
+        AppendFormat(summary, sizeof summary, kTextUsageNotChanged, failed);
+    }
     ShowInfo(usageDialog, summary);
-    return 1;
+    return failed[0] == '\0' ? 1 : 0;
 }
 
 }  // namespace
@@ -109,11 +124,11 @@ int ApplyUsageRange(bool release) {
     int to = ComboGetSelection(usageDialog, IDC_USAGE_TO);
     int result = 0;
     if (from == kNoRow || to == kNoRow) {
-        LogMessage("未选择串口号，操作取消");
-        ShowInfo(usageDialog, "请选择起始和结束串口号.");
+        LogMessage(kLogNoRange);
+        ShowInfo(usageDialog, kTextChooseRange);
     } else if (from < kFirstUsableRow || to < kFirstUsableRow) {
-        LogMessage("操作取消.COM%d为系统保留号,请选择COM3及之后的号", from + 1);
-        ShowInfo(usageDialog, "COM1/2为系统保留号,禁止操作.");
+        LogMessage(kLogReservedNumber, from + 1);
+        ShowInfo(usageDialog, kTextReservedNumbers);
     } else {
         result = ProcessRange(release, from, to);
     }

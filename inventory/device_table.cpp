@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "ui/log.h"
+#include "resources/strings.h"
+#include "services/log.h"
 
 DeviceTable deviceTable;
 
@@ -13,15 +14,13 @@ void ResetDeviceTable() {
 std::uint32_t AcceptDeviceCount(std::uint32_t reported) {
     std::uint32_t count = reported;
     if (count > kMaxDevices) {
-        LogMessage("Device library reported %u cards; only %u fit the table, the rest are ignored.", reported,
-                   kMaxDevices);
+        LogMessage(kLogTooManyCards, reported, kMaxDevices);
         count = kMaxDevices;
     }
     for (std::uint32_t slot = 0; slot < count; ++slot) {
         DeviceRecord& record = deviceTable.slots[slot];
         if (record.portCount > kMaxPorts) {
-            LogMessage("Card %u: device library reported %u ports; only %u are read.", slot + 1,
-                       record.portCount, kMaxPorts);
+            LogMessage(kLogTooManyPorts, slot + 1, record.portCount, kMaxPorts);
             record.portCount = static_cast<std::uint8_t>(kMaxPorts);
         }
     }

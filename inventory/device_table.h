@@ -98,13 +98,6 @@ inline unsigned PortCountOf(const DeviceRecord& record) {
 template <std::size_t N>
 constexpr inline std::size_t kUtf8Room = 3 * N + 1;
 
-// Length of a library text field, never looking past its width.
-template <std::size_t N>
-inline std::size_t FieldLength(const char (&field)[N]) {
-    const void* end = std::memchr(field, '\0', N);
-    return end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : N;
-}
-
 // A library text field as a terminated UTF-8 string in buffer (bounded read).
 template <std::size_t N>
 inline const char* FieldText(const char (&field)[N], char* buffer, std::size_t size) {

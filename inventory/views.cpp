@@ -4,9 +4,12 @@
 #include "inventory/device_table.h"
 #include "inventory/devmgr.h"
 #include "resources/ids.h"
+#include "resources/strings.h"
+#include "services/log.h"
+#include "services/state.h"
 #include "text/bounded_text.h"
-#include "ui/log.h"
-#include "ui/state.h"
+
+int currentCategory = 0;
 
 namespace {
 
@@ -15,44 +18,41 @@ constexpr std::size_t kPortRowSize = 256;
 
 const char* CdcOrVcp(const PortRecord& port) { return port.isCdc != 0 ? "CDC" : "VCP"; }
 
+// Built in a bounded buffer and appended in as few pieces as the log allows.
 void AppendTreeSummary(std::uint32_t count) {
+    static LogBlock block;
+    BlockBegin(block);
     unsigned portTotal = 0;
+    char description[kUtf8Room<sizeof PortRecord::description>];
     for (std::uint32_t slot = 0; slot < count; ++slot) {
         const DeviceRecord& record = deviceTable.slots[slot];
         const PortRecord& first = record.ports[0];
-        char description[kUtf8Room<sizeof PortRecord::description>];
         if (record.singlePort != 0) {
             char label[kUtf8Room<sizeof PortRecord::portLabel>];
-            AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%s][%s]%s", slot + 1, CdcOrVcp(first),
-                       FieldText(first.portLabel, label, sizeof label),
-                       FieldText(first.description, description, sizeof description));
+            BlockAppend(block, "\r\n|--%u#[%s][%s]%s", slot + 1, CdcOrVcp(first),
+                        FieldText(first.portLabel, label, sizeof label),
+                        FieldText(first.description, description, sizeof description));
             portTotal += 1;
             continue;
         }
         char name[kUtf8Room<sizeof DeviceRecord::deviceName>];
         char usbId[kUtf8Room<sizeof DeviceRecord::usbId>];
         unsigned ports = PortCountOf(record);
-        AppendText(mainDialog, IDC_LOG, "\r\n|--%u#[%uP][%s][%s]", slot + 1, ports,
-                   FieldText(record.deviceName, name, sizeof name), FieldText(record.usbId, usbId, sizeof usbId));
+        BlockAppend(block, "\r\n|--%u#[%uP][%s][%s]", slot + 1, ports, FieldText(record.deviceName, name, sizeof name),
+                    FieldText(record.usbId, usbId, sizeof usbId));
         for (unsigned j = 0; j < ports; ++j) {
-            const PortRecord& port = record.ports[j];
-            AppendText(mainDialog, IDC_LOG, "\r\n   |--P%u:[%s]%s", j + 1, CdcOrVcp(port),
-                       FieldText(port.description, description, sizeof description));
+            BlockAppend(block, "\r\n   |--P%u:[%s]%s", j + 1, CdcOrVcp(record.ports[j]),
+                        FieldText(record.ports[j].description, description, sizeof description));
         }
         portTotal += ports;
     }
-    AppendText(mainDialog, IDC_LOG, "\r\n***已查找到%u个多串卡,共%u个串口.\r\n", count, portTotal);
+    BlockAppend(block, kTextSummaryTotal, count, portTotal);
+    BlockFlush(block);
 }
 
 }  // namespace
 
 std::uint32_t EnumerateDevices() {
-    // A rename run reads the table without a lock: it must not be rewritten
-    // under it. The run refreshes the lists itself when it ends.
-    if (busyFlag.load() != 0) {
-        LogMessage("串口号修改进行中,列表将在修改完成后自动刷新.");
-        return deviceTable.count;
-    }
     ResetDeviceTable();
     currentCategory = ComboGetSelection(mainDialog, IDC_CATEGORY);
     auto order = static_cast<std::uint8_t>(ComboGetSelection(mainDialog, IDC_ORDER) & 0xFF);
@@ -89,7 +89,7 @@ bool ShowPorts() {
     ListEmpty(mainDialog, IDC_PORT_LIST);
     int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
     if (device < 0 || static_cast<std::uint32_t>(device) >= deviceTable.count) {
-        StatusSetText(mainDialog, IDC_STATUS, "无串口卡");
+        StatusSetText(mainDialog, IDC_STATUS, kTextNoCard);
         return false;
     }
     const DeviceRecord& record = deviceTable.slots[device];

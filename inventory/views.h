@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// Row of the category combo at the last enumeration; written only by
+// EnumerateDevices, on the user-interface thread.
+extern int currentCategory;
+
+// Callers keep it away from a running rename, which reads the table unlocked.
 std::uint32_t EnumerateDevices();
 bool ShowPorts();
 void SyncStartNumber();

@@ -29,7 +29,6 @@ using ThreadRoutine = unsigned(KESTROVA_CALLBACK*)(void*);
 // Window messages and notification codes, with the platform's values.
 enum : unsigned {
     kMsgDestroy = 0x0002,
-    kMsgClose = 0x0010,
     kMsgInitDialog = 0x0110,
     kMsgCommand = 0x0111,
     kMsgDeviceChange = 0x0219,
@@ -107,6 +106,9 @@ void DestroyDialog(Window dialog);
 void PostQuit(int code);
 intptr_t RunModalDialog(int templateId, Window owner, DialogProc proc);
 void EndModalDialog(Window dialog, intptr_t result);
+// Sends a message to a dialog's procedure and returns when the dialog's own
+// thread has handled it (SendMessage): one step on that thread.
+intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned kind);
 // A string table entry as UTF-8; empty text when the entry is missing.

@@ -11,6 +11,7 @@
 #define IDI_KESTROVA_ALT 108
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
+#define IDM_PREVIEW 106
 
 /* string table */
 #define IDS_PORTS_HELD 69

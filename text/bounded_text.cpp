@@ -70,3 +70,28 @@ bool FormatText(char* buffer, std::size_t size, const char* format, ...) {
     va_end(arguments);
     return fitted;
 }
+
+void SubstituteText(char* buffer, std::size_t size, const char* textTemplate, const char* value) {
+    if (size == 0) {
+        return;
+    }
+    buffer[0] = '\0';
+    bool substituted = false;
+    const char* start = textTemplate;
+    for (const char* p = textTemplate; *p != '\0'; ++p) {
+        if (p[0] != '%') {
+            continue;
+        }
+        if (p[1] == '%') {
+            AppendFormat(buffer, size, "%.*s%%", static_cast<int>(p - start), start);
+            start = p + 2;
+            ++p;
+        } else if (!substituted && (p[1] == 's' || p[1] == 'd')) {
+            AppendFormat(buffer, size, "%.*s%s", static_cast<int>(p - start), start, value);
+            substituted = true;
+            start = p + 2;
+            ++p;
+        }
+    }
+    AppendFormat(buffer, size, "%s", start);
+}

@@ -23,3 +23,8 @@ bool FormatText(char* buffer, std::size_t size, const char* format, ...) KESTROV
 // Cuts a terminated UTF-8 text to at most maxBytes bytes without splitting a
 // character.
 void CutUtf8(char* text, std::size_t maxBytes);
+
+// Copies a text template (a string-table entry) into buffer with its first
+// "%s" or "%d" replaced by value and "%%" by "%"; the template is never used
+// as a printf format. Shortened visibly when it does not fit.
+void SubstituteText(char* buffer, std::size_t size, const char* textTemplate, const char* value);

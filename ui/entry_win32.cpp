@@ -3,6 +3,6 @@
 
 #include "ui/main_dialog.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return RunKestrova(instance);
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunKestrova();
 }

@@ -7,12 +7,15 @@
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
 #include "renumber/plan.h"
+#include "renumber/run.h"
 #include "renumber/worker.h"
 #include "resources/ids.h"
+#include "resources/strings.h"
+#include "kestrova_version.h"
+#include "services/log.h"
+#include "services/messages.h"
+#include "services/state.h"
 #include "text/bounded_text.h"
-#include "ui/log.h"
-#include "ui/messages.h"
-#include "ui/state.h"
 
 namespace {
 
@@ -21,38 +24,77 @@ constexpr std::size_t kCommandSize = 3 * kPathSize + 64;
 constexpr std::size_t kTitleSize = 128;
 constexpr unsigned kCommonControlClasses = 1;
 
-constexpr const char* kCategoryRows[] = {
-    "TAV UART Category:  ALL",
-    "TAV UART Category:  USB(FS/HS) To UART",
-    "TAV UART Category:  PCI/E To UART",
-    "TAV UART Category:  BLE/Ethernet To UART",
-};
-constexpr const char* kOrderRows[] = {"按位置排列", "按转串口数排列"};
 constexpr int kDefaultDownPorts[] = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4};
+// What a run's request is read from: locked while the run lasts, so what the
+// user sees is what the run does.
+constexpr int kRequestControls[] = {IDC_ADAPTER_LIST, IDC_PORT_LIST,   IDC_CATEGORY,        IDC_ORDER,
+                                    IDC_SCOPE_PORT,   IDC_SCOPE_CARD,  IDC_SCOPE_ALL,       IDC_START_NUMBER,
+                                    IDC_PLAN_SEQUENTIAL, IDC_ENUMERATE, IDC_CHANGE};
 
+// Whether the system is 64-bit Windows; written by InitMainDialog.
+bool osIs64 = false;
 // Registration for USB device interface notifications; user-interface thread only.
 void* usbNotification = nullptr;
+
+// Every enabled state of the main dialog, from the run, the category, the
+// plan and the hub switches.
+void UpdateControlStates() {
+    bool idle = busyFlag.load() == 0;
+    for (int id : kRequestControls) {
+        EnableControl(mainDialog, id, idle);
+    }
+    // The hub plan exists only for USB cards.
+    EnableControl(mainDialog, IDC_PLAN_HUB, idle && ComboGetSelection(mainDialog, IDC_CATEGORY) == kCategoryUsb);
+    bool hubPlan = idle && IsButtonChecked(mainDialog, IDC_PLAN_HUB);
+    EnableControl(mainDialog, IDC_HUB_UP, hubPlan);
+    EnableControl(mainDialog, IDC_HUB_DOWN, hubPlan);
+    bool upOn = hubPlan && IsButtonChecked(mainDialog, IDC_HUB_UP);
+    bool downOn = hubPlan && IsButtonChecked(mainDialog, IDC_HUB_DOWN);
+    for (int box : kUpPortBoxes) {
+        EnableControl(mainDialog, box, upOn);
+    }
+    for (int box : kDownPortBoxes) {
+        EnableControl(mainDialog, box, downOn);
+    }
+}
+
+// A run reads the device table without a lock: no enumeration rewrites it
+// under the run, which enumerates itself when it ends. Under Wine a disabled
+// button still raises its command, so the lock alone is not enough.
+void RefreshDevices() {
+    if (busyFlag.load() != 0) {
+        LogMessage(kLogListsAfterRun);
+        return;
+    }
+    EnumerateDevices();
+}
 
 // Closing under a run would de-initialise the library under the worker and
 // could leave cards disabled.
 void CloseUnlessRunning(Window window) {
     if (busyFlag.load() != 0) {
-        LogMessage("串口号修改进行中,不能关闭窗口.");
-        ShowInfo(window, "串口号修改正在进行,请等待修改完成后再关闭窗口.");
+        LogMessage(kLogCloseRefused);
+        ShowInfo(window, kTextRunActive);
         return;
     }
     DestroyDialog(window);
 }
 
 void OnCategoryChange() {
-    if (ComboGetSelection(mainDialog, IDC_CATEGORY) == kCategoryUsb) {
-        EnableControl(mainDialog, IDC_PLAN_HUB, true);
-    } else {
-        // The hub plan exists only for USB cards.
+    if (ComboGetSelection(mainDialog, IDC_CATEGORY) != kCategoryUsb) {
         ClickButton(mainDialog, IDC_PLAN_SEQUENTIAL);
-        EnableControl(mainDialog, IDC_PLAN_HUB, false);
     }
-    EnumerateDevices();
+    UpdateControlStates();
+    RefreshDevices();
+}
+
+void StartRun() {
+    if (busyFlag.load() != 0) {
+        LogMessage(kLogRunRefused);
+        return;
+    }
+    StartRenameRun(ReadRunRequest());
+    UpdateControlStates();
 }
 
 void ShowDeviceManager() {
@@ -62,23 +104,39 @@ void ShowDeviceManager() {
     // from the current directory or split a path at a blank.
     if (!GetSystemFolder(system, sizeof system) ||
         !FormatText(command, sizeof command, "\"%s\\mmc.exe\" \"%s\\devmgmt.msc\"", system, system)) {
-        LogMessage("Device Manager: system folder not found.");
+        LogMessage(kLogNoSystemFolder);
         return;
     }
     RunProgram(command);
 }
 
 bool IsUsbInterfaceChange(uintptr_t wParam, intptr_t lParam) {
-    if (wParam != kDeviceArrival && wParam != kDeviceRemoveComplete) {
-        return false;
-    }
-    if (lParam == 0) {
+    if ((wParam != kDeviceArrival && wParam != kDeviceRemoveComplete) || lParam == 0) {
         return false;
     }
     std::uint32_t deviceType = 0;
     std::memcpy(&deviceType, reinterpret_cast<const unsigned char*>(lParam) + sizeof(std::uint32_t),
                 sizeof deviceType);
     return deviceType == kDeviceTypeInterface;
+}
+
+void OnInitDialog(Window window) {
+    mainDialog = window;
+    InitMainDialog();
+    // Opened once more; the new handle (invalid after a failure) replaces the
+    // one the start-list fill opened, and the next fill retries.
+    ComDbHandle handle = InvalidComDb();
+    long result = ComDbOpen(&handle);
+    comDb.store(result == 0 ? handle : InvalidComDb());
+    if (result != 0) {
+        // The database returns its error instead of setting the thread's.
+        SetLastErrorCode(static_cast<unsigned>(result));
+        LogLastError("DBOpen");
+    }
+    InitDevManagerLib();
+    ClickButton(window, IDC_ENUMERATE);
+    RegisterUsbNotification(true);
+    AttachAccelerators(window, IDR_ACCELERATORS);
 }
 
 intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
@@ -91,6 +149,9 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         return 0;
     case IDM_ABOUT:
         RunModalDialog(IDD_ABOUT, window, AboutDialogProc);
+        return 0;
+    case IDM_PREVIEW:
+        PreviewRun();
         return 0;
     case IDC_PORT_LIST:
         if (code == kListSelChange || code == kListSelCancel) {
@@ -112,13 +173,13 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         }
         return 0;
     case IDC_CHANGE:
-        StartRenameRun();
+        StartRun();
         return 0;
     case IDC_USAGE:
         RunModalDialog(IDD_USAGE, window, UsageDialogProc);
         return 0;
     case IDC_ENUMERATE:
-        EnumerateDevices();
+        RefreshDevices();
         return 0;
     case IDC_CLEAR:
         EditSetText(window, IDC_LOG, "");
@@ -127,14 +188,14 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
     case IDC_HUB_UP:
     case IDC_HUB_DOWN:
     case IDC_PLAN_SEQUENTIAL:
-        UpdateHubControls();
+        UpdateControlStates();
         return 0;
     case IDC_DEVICE_MANAGER:
         ShowDeviceManager();
         return 0;
     case IDC_ORDER:
         if (code == kComboSelChange) {
-            EnumerateDevices();
+            RefreshDevices();
         }
         return 0;
     default:
@@ -154,7 +215,6 @@ void InitMainDialog() {
     for (const char* row : kCategoryRows) {
         ComboAddRow(mainDialog, IDC_CATEGORY, row);
     }
-    currentCategory = kCategoryUsb;
     ComboSelectRow(mainDialog, IDC_CATEGORY, kCategoryUsb);
     SetControlFocus(mainDialog, IDC_START_NUMBER);
     SetButtonChecked(mainDialog, IDC_SCOPE_CARD, true);
@@ -169,7 +229,7 @@ void InitMainDialog() {
     }
     ComboSelectRow(mainDialog, IDC_ORDER, kOrderByPosition);
     char title[kTitleSize];
-    FormatText(title, sizeof title, "%s%s", "Kestrova V120", osIs64 ? "(X64)" : "(X86)");
+    FormatText(title, sizeof title, "%s%s", KESTROVA_TITLE, osIs64 ? "(X64)" : "(X86)");
     SetWindowTitle(mainDialog, title);
 }
 
@@ -185,27 +245,20 @@ void RegisterUsbNotification(bool on) {
 
 intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
     switch (message) {
-    case kMsgInitDialog: {
-        mainDialog = window;
-        InitMainDialog();
-        // Opened once more; the new handle (invalid after a failure) replaces
-        // the one the start-list fill opened, and the next fill retries.
-        ComDbHandle handle = InvalidComDb();
-        long result = ComDbOpen(&handle);
-        comDb.store(result == 0 ? handle : InvalidComDb());
-        if (result != 0) {
-            // The database returns its error instead of setting the thread's.
-            SetLastErrorCode(static_cast<unsigned>(result));
-            LogLastError("DBOpen");
-        }
-        InitDevManagerLib();
-        ClickButton(window, IDC_ENUMERATE);
-        RegisterUsbNotification(true);
-        AttachAccelerators(window, IDR_ACCELERATORS);
+    case kMsgInitDialog:
+        OnInitDialog(window);
         return 0;
-    }
     case kMsgCommand:
         return OnCommand(window, message, wParam, lParam);
+    case kMsgAppendLog:
+        EditAppendText(window, static_cast<int>(wParam), reinterpret_cast<const char*>(lParam));
+        return 0;
+    case kMsgRunEnded:
+        // One step: nothing the user does can land between the refill, the
+        // re-enumeration and the release of the run.
+        EndRenameRun();
+        UpdateControlStates();
+        return 0;
     case kMsgDeviceChange:
         // Posted, not sent: the broadcast returns at once. Ignored during a
         // run, which re-enumerates when it ends.
@@ -238,8 +291,7 @@ intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uint
     }
 }
 
-int RunKestrova(void* instance) {
-    moduleInstance = instance;
+int RunKestrova() {
     bool isWow64 = false;
     if (QueryWow64(&isWow64) && isWow64) {
         char folder[kPathSize];
@@ -248,7 +300,7 @@ int RunKestrova(void* instance) {
         bool built = GetCurrentFolder(folder, sizeof folder) &&
                      FormatText(command, sizeof command, "\"%s\\X64\\Kestrova_X64.EXE\"", folder);
         if (!built || RunProgram(command) < 32) {
-            ShowMessageBox(nullptr, "未找到<X64\\Kestrova_X64.EXE>程序,运行失败!", "Kestrova", kBoxWarningOk);
+            ShowMessageBox(nullptr, kTextStartFailed, kStartFailCaption, kBoxWarningOk);
         }
         return 0;
     }

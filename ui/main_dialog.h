@@ -9,4 +9,4 @@ intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uint
 void RegisterUsbNotification(bool on);
 // The program: hands over to the 64-bit build on 64-bit Windows, else runs
 // the main dialog. Returns the exit code.
-int RunKestrova(void* instance);
+int RunKestrova();

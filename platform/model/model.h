@@ -118,6 +118,9 @@ void ModelComDbFailOpen(long result);
 // A nonzero result makes every claim and release fail with it, changing
 // nothing; 0 lets them work again.
 void ModelComDbFailWrites(long result);
+// When the program next writes number trigger, another program first flips
+// number (claims it when free, releases it when claimed).
+void ModelComDbRival(unsigned trigger, unsigned number);
 int ModelComDbOpenCount();
 
 // ---- device notifications ----

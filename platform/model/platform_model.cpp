@@ -176,6 +176,8 @@ struct State {
     std::array<std::uint8_t, kComDbBytes> comDb{};
     long comDbOpenFailure = 0;
     long comDbWriteFailure = 0;
+    unsigned comDbRivalTrigger = 0;  // a claim or release of this number...
+    unsigned comDbRivalNumber = 0;   // ...lets another program flip this one first
     int comDbOpens = 0;
 
     int usbRegistrations = 0;
@@ -1057,6 +1059,10 @@ void EndModalDialog(Window dialog, intptr_t result) {
 
 intptr_t DefaultCommandResult(Window, unsigned, uintptr_t, intptr_t) { return 0; }
 
+intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return ModelSendMessage(dialog, message, wParam, lParam);
+}
+
 // A message box runs on the calling thread; here it is answered at once from
 // the scripted answers, or with its default button.
 int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned kind) {
@@ -1284,6 +1290,14 @@ long ComDbGetUsageBits(ComDbHandle handle, std::uint8_t* bits, unsigned size) {
     return 0;
 }
 
+// Another program changes a number between two writes of this one.
+void RunComDbRivalLocked(unsigned number) {
+    if (number == S().comDbRivalTrigger && IsComNumber(S().comDbRivalNumber)) {
+        S().comDb[(S().comDbRivalNumber - 1) / 8] ^= static_cast<std::uint8_t>(1u << ((S().comDbRivalNumber - 1) % 8));
+        S().comDbRivalTrigger = 0;
+    }
+}
+
 long ComDbClaim(ComDbHandle handle, unsigned number) {
     if (handle != ValidComDb() || !IsComNumber(number)) {
         return kErrorInvalidParameter;
@@ -1292,6 +1306,7 @@ long ComDbClaim(ComDbHandle handle, unsigned number) {
     if (S().comDbWriteFailure != 0) {
         return S().comDbWriteFailure;
     }
+    RunComDbRivalLocked(number);
     std::uint8_t& byte = S().comDb[(number - 1) / 8];
     auto bit = static_cast<std::uint8_t>(1u << ((number - 1) % 8));
     if ((byte & bit) != 0) {
@@ -1309,6 +1324,7 @@ long ComDbRelease(ComDbHandle handle, unsigned number) {
     if (S().comDbWriteFailure != 0) {
         return S().comDbWriteFailure;
     }
+    RunComDbRivalLocked(number);
     std::uint8_t& byte = S().comDb[(number - 1) / 8];
     byte = static_cast<std::uint8_t>(byte & ~(1u << ((number - 1) % 8)));
     return 0;
@@ -1688,6 +1704,12 @@ void ModelComDbFailOpen(long result) {
 void ModelComDbFailWrites(long result) {
     std::lock_guard lock(Lock());
     S().comDbWriteFailure = result;
+}
+
+void ModelComDbRival(unsigned trigger, unsigned number) {
+    std::lock_guard lock(Lock());
+    S().comDbRivalTrigger = trigger;
+    S().comDbRivalNumber = number;
 }
 
 int ModelComDbOpenCount() {

@@ -8,6 +8,7 @@
 #include <ddk/msports.h>
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -263,6 +264,10 @@ intptr_t RunModalDialog(int templateId, Window owner, DialogProc proc) {
 
 void EndModalDialog(Window dialog, intptr_t result) { EndDialog(dialog, result); }
 
+intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return SendMessageW(dialog, message, wParam, lParam);
+}
+
 intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -308,9 +313,11 @@ void GetErrorText(unsigned code, char* buffer, std::size_t size) {
         buffer[0] = '\0';
     }
     DWORD kept = GetLastError();
-    wchar_t text[100];
+    // Room for any system text: every unit becomes at most three UTF-8 bytes
+    // of the caller's line-sized buffer.
+    wchar_t text[1700];
     DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0x400,
-                                 text, 100, nullptr);
+                                 text, static_cast<DWORD>(std::size(text)), nullptr);
     if (units > 0) {
         WideToUtf8(text, static_cast<int>(units), buffer, size);
     }
@@ -318,7 +325,8 @@ void GetErrorText(unsigned code, char* buffer, std::size_t size) {
 }
 
 unsigned TryOpenPort(const char* devicePath) {
-    HANDLE port = CreateFileA(devicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Wide<kPathUnits> path(devicePath);
+    HANDLE port = CreateFileW(path.text, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         SetLastError(error);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/messages.h"
+#include "services/messages.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The activity log: prefix, shared counter, last-error lines, raw text.
-#include "ui/log.h"
+#include "services/log.h"
 
 #include <regex>
 
@@ -69,12 +69,26 @@ TEST_F(LogTest, RawTextIsAppendedWithoutPrefixAndTruncatedWithALineBreak) {
     EXPECT_EQ(Log(), fits) << "text that fits is kept whole";
 }
 
-TEST_F(LogTest, OverlongLinesAreShortenedAndStillEndTheLine) {
-    std::string big(6000, 'z');
+TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
+    std::string big;
+    for (int i = 0; i < 4000; ++i) big += "中";
     LogMessage("%s", big.c_str());
     std::string log = Log();
     EXPECT_LT(log.size(), kLogLineSize);
-    EXPECT_EQ(log.substr(log.size() - 5), "...\r\n");
+    EXPECT_EQ(log.substr(log.size() - 8), "中...\r\n");
+
+    EditSetText(dialog, IDC_LOG, "");
+    SetLastErrorCode(5);
+    LogLastError("%s", big.c_str());
+    log = Log();
+    EXPECT_LT(log.size(), kLogLineSize);
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "a cut error line still ends the line";
+
+    EditSetText(dialog, IDC_LOG, "");
+    AppendText(dialog, IDC_LOG, "x%s", big.c_str());
+    log = Log();
+    ASSERT_EQ(log.size(), 10238u) << "the raw-text cut backs up to a character boundary";
+    EXPECT_EQ(log.substr(log.size() - 4), "中\n");
 }
 
 using LogStartTest = ProgramTest;

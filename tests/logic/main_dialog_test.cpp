@@ -17,7 +17,6 @@ TEST_F(MainDialogTest, StartUpState) {
     std::string title;
     ModelWindowTitle(dialog, &title);
     EXPECT_EQ(title, "Kestrova V120(X64)");
-    EXPECT_TRUE(osIs64);
     EXPECT_EQ(ModelWindowIcon(dialog), IDI_KESTROVA);
     EXPECT_EQ(ComboGetCount(dialog, IDC_CATEGORY), 4);
     EXPECT_EQ(ComboGetSelection(dialog, IDC_CATEGORY), 1);
@@ -25,6 +24,14 @@ TEST_F(MainDialogTest, StartUpState) {
     ModelComboRow(dialog, IDC_CATEGORY, 3, &row);
     EXPECT_EQ(row, "TAV UART Category:  BLE/Ethernet To UART");
     EXPECT_EQ(currentCategory, 1);
+    EXPECT_TRUE(IsControlEnabled(dialog, IDC_PLAN_HUB));
+    for (int id : {IDC_HUB_UP, IDC_HUB_DOWN, IDC_UP_PORT1, IDC_DOWN_PORT4, IDC_DOWN_PORT8}) {
+        EXPECT_FALSE(IsControlEnabled(dialog, id)) << id;
+    }
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_HUB_DOWN));
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_DOWN_PORT4));
+    EXPECT_FALSE(IsButtonChecked(dialog, IDC_DOWN_PORT5));
+    EXPECT_FALSE(Contains(Log(), "DBOpen"));
     ModelComboRow(dialog, IDC_ORDER, 1, &row);
     EXPECT_EQ(row, "按转串口数排列");
     EXPECT_EQ(ComboGetSelection(dialog, IDC_ORDER), 0);
@@ -41,13 +48,35 @@ TEST_F(MainDialogTest, StartUpState) {
     EXPECT_TRUE(SimIsInitialised());
 }
 
-TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
+TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64AndAFailedOpenIsLogged) {
     LoadCards({});
     ModelSetWindowsFolder("C:\\windows");
+    ModelComDbFailOpen(5);
     OpenMain();
     std::string title;
     ModelWindowTitle(dialog, &title);
     EXPECT_EQ(title, "Kestrova V120(X86)");
+    EXPECT_TRUE(Contains(Log(), "DBOpen:Last Err(5)"));
+}
+
+TEST_F(MainDialogTest, HubBoxesFollowThePlanAndTheSwitches) {
+    LoadCards({});
+    OpenMain();
+    auto enabled = [&](std::initializer_list<int> ids) {
+        std::string states;
+        for (int id : ids) states += IsControlEnabled(dialog, id) ? '1' : '0';
+        return states;
+    };
+    const auto boxes = {IDC_HUB_UP, IDC_HUB_DOWN, IDC_UP_PORT1, IDC_UP_PORT8, IDC_DOWN_PORT1, IDC_DOWN_PORT8};
+    ClickButton(dialog, IDC_PLAN_HUB);
+    EXPECT_EQ(enabled(boxes), "110011");
+    ClickButton(dialog, IDC_HUB_UP);
+    EXPECT_EQ(enabled(boxes), "111111");
+    ClickButton(dialog, IDC_HUB_DOWN);
+    EXPECT_EQ(enabled(boxes), "111100");
+    ClickButton(dialog, IDC_PLAN_SEQUENTIAL);
+    EXPECT_EQ(enabled(boxes), "000000");
+    EXPECT_TRUE(IsButtonChecked(dialog, IDC_HUB_UP)) << "greying keeps the check marks";
 }
 
 TEST_F(MainDialogTest, NonUsbCategorySwitchesToTheSequentialPlan) {
@@ -94,7 +123,10 @@ TEST_F(MainDialogTest, AboutExitAndDeviceManagerCommands) {
         IDD_ABOUT,
         [](Window about, void* context) {
             *static_cast<bool*>(context) = true;
-            ModelSendMessage(about, kMsgCommand, CommandParam(kCommandOk, kButtonClicked), 0);
+            ModelSendMessage(about, kMsgCommand, CommandParam(IDC_HELP_TEXT, kButtonClicked), 0);
+            EXPECT_FALSE(ModelIsDialogEnabled(mainDialog)) << "other commands leave the box open";
+            ModelSendMessage(about, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+            EXPECT_TRUE(ModelIsDialogEnabled(mainDialog)) << "Esc closes it";
         },
         &aboutShown);
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_ABOUT, 0), 0);
@@ -116,14 +148,14 @@ TEST_F(MainDialogTest, AboutExitAndDeviceManagerCommands) {
 TEST_F(MainDialogTest, StartsTheSixtyFourBitCopyUnderEmulation) {
     ModelSetWow64(1);
     ModelSetCurrentFolder("D:\\Tools\\My Serial");
-    EXPECT_EQ(RunKestrova(nullptr), 0);
+    EXPECT_EQ(RunKestrova(), 0);
     ASSERT_EQ(ModelRunCommands().size(), 1u);
     EXPECT_EQ(ModelRunCommands()[0], "\"D:\\Tools\\My Serial\\X64\\Kestrova_X64.EXE\"");
     EXPECT_EQ(ModelBoxCount(), 0);
     EXPECT_EQ(ModelFindDialog(IDD_MAIN), nullptr);
 
     ModelSetRunResult(2);
-    EXPECT_EQ(RunKestrova(nullptr), 0);
+    EXPECT_EQ(RunKestrova(), 0);
     ASSERT_EQ(ModelBoxCount(), 1);
     EXPECT_EQ(ModelBoxAt(0).text, "未找到<X64\\Kestrova_X64.EXE>程序,运行失败!");
     EXPECT_EQ(ModelBoxAt(0).caption, "Kestrova");
@@ -138,7 +170,7 @@ TEST_F(MainDialogTest, RunsTheDialogItselfWithoutEmulation) {
         nullptr);
     for (int state : {0, -1}) {
         ModelSetWow64(state);
-        RunKestrova(nullptr);
+        RunKestrova();
         EXPECT_TRUE(ModelRunCommands().empty());
         EXPECT_TRUE(ModelQuitPosted(nullptr));
         ModelResetQuit();

@@ -1,136 +1,74 @@
-// Hub-position numbers and the hub check boxes.
+// Hub-position numbers, and the plan as the dialog's boxes give it.
 #include "renumber/plan.h"
-
-#include <array>
 
 #include "program_fixture.h"
 
 namespace {
 
-constexpr std::array<int, 8> kUpBoxes = {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4,
-                                         IDC_UP_PORT5, IDC_UP_PORT6, IDC_UP_PORT7, IDC_UP_PORT8};
-constexpr std::array<int, 8> kDownBoxes = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4,
-                                           IDC_DOWN_PORT5, IDC_DOWN_PORT6, IDC_DOWN_PORT7, IDC_DOWN_PORT8};
+NumberingPlan Hub(int startCom, HubMask up, HubMask down) {
+    return NumberingPlan{1, static_cast<std::uint16_t>(startCom - 1), up, down};
+}
 
-class PlanTest : public ProgramTest {
-protected:
-    void SetUp() override {
-        ProgramTest::SetUp();
-        LoadCards({});
-        OpenMain();
+std::uint16_t Number(const NumberingPlan& plan, std::initializer_list<std::uint16_t> hubPorts, std::uint16_t port,
+                     std::uint16_t count) {
+    std::uint16_t path[10] = {};
+    unsigned k = 3;
+    for (std::uint16_t p : hubPorts) path[k++] = p;
+    return ComputeHubNumber(plan, path, port, count);
+}
+
+constexpr HubMask kOn = kHubGroupOn;
+
+TEST(HubNumber, FormulaAndItsEdges) {
+    struct Case {
+        NumberingPlan plan;
+        std::initializer_list<std::uint16_t> path;
+        std::uint16_t port, count, expected;
+        const char* what;
+    } cases[] = {
+        {Hub(10, kOn | 0x0F, kOn | 0x0F), {2, 3}, 0, 2, 22, "worked example, first port"},
+        {Hub(10, kOn | 0x0F, kOn | 0x0F), {2, 3}, 1, 2, 23, "worked example, second port"},
+        {Hub(10, 0, kOn | 0x0F), {3}, 1, 2, 10 + 4 + 1, "root-hub port, downstream only"},
+        {Hub(10, kOn | 0x0F, kOn | 0x0F), {3}, 1, 2, 0, "root-hub port with the upstream group on"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {}, 0, 2, 0, "no hub port in the path"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {1, 1, 1, 1, 1, 1}, 0, 2, 0, "path without end"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {1, 3}, 0, 2, 0, "unchecked downstream port"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {3, 2}, 0, 2, 12, "unchecked upstream port drops only its offset"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {1, 9}, 0, 2, 0, "downstream port above 8"},
+        {Hub(10, kOn | 0x03, kOn | 0x03), {40, 2}, 0, 2, 12, "upstream port above 8"},
+        {Hub(10, 0, 0), {1, 2}, 0, 2, 0, "neither group on"},
+        {NumberingPlan{0, 9, kOn | 0x03, kOn | 0x03}, {1, 2}, 0, 2, 0, "sequential plan"},
+        {Hub(1, kOn | 0x07, kOn | 0x12), {3, 5}, 1, 4, 16 + 16 + 1 + 1, "physical downstream port, checked count"},
+        {Hub(10, kOn | 0x0F, 0), {2, 3}, 1, 2, 10, "upstream only: the start number"},
+        {Hub(10, kOn | 0x0F, 0), {3}, 0, 2, 0, "upstream only, root-hub port"},
+        {Hub(256, kOn | 0x80, kOn | 0xFF), {8, 8}, 3, 4000,
+         static_cast<std::uint16_t>(224000u + 7u * 4000u + 3u + 256u), "16-bit wrap"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Number(c.plan, c.path, c.port, c.count), c.expected) << c.what;
     }
-    // Hub plan with the given groups; ports are 1-based box numbers.
-    void UseHubPlan(bool upOn, std::initializer_list<int> upPorts, bool downOn, std::initializer_list<int> downPorts) {
-        ClickButton(dialog, IDC_PLAN_HUB);
-        SetButtonChecked(dialog, IDC_HUB_UP, upOn);
-        SetButtonChecked(dialog, IDC_HUB_DOWN, downOn);
-        for (int box : kUpBoxes) SetButtonChecked(dialog, box, false);
-        for (int box : kDownBoxes) SetButtonChecked(dialog, box, false);
-        for (int p : upPorts) SetButtonChecked(dialog, kUpBoxes[p - 1], true);
-        for (int p : downPorts) SetButtonChecked(dialog, kDownBoxes[p - 1], true);
-    }
-    static std::uint16_t Number(std::initializer_list<std::uint16_t> hubPorts, std::uint16_t port, std::uint16_t count) {
-        std::uint16_t path[10] = {};
-        unsigned k = 3;
-        for (std::uint16_t p : hubPorts) path[k++] = p;
-        return ComputeHubNumber(path, port, count);
-    }
-};
+}
 
-TEST_F(PlanTest, WorkedExample) {
+class PlanTest : public ProgramTest {};
+
+TEST_F(PlanTest, ReadFromTheBoxes) {
+    LoadCards({});
+    OpenMain();
     SelectStart(10);
-    UseHubPlan(true, {1, 2, 3, 4}, true, {1, 2, 3, 4});
-    EXPECT_EQ(Number({2, 3}, 0, 2), 22);
-    EXPECT_EQ(Number({2, 3}, 1, 2), 23);
-    EXPECT_EQ(numberingPlan.upMask, 0x800F);
-    EXPECT_EQ(numberingPlan.downMask, 0x800F);
-    EXPECT_EQ(numberingPlan.startIndex, 9);
-}
-
-TEST_F(PlanTest, RootHubPortCards) {
-    SelectStart(10);
-    UseHubPlan(false, {}, true, {1, 2, 3, 4});
-    EXPECT_EQ(Number({3}, 1, 2), 10 + (3 - 1) * 2 + 1);
-    UseHubPlan(true, {1, 2, 3, 4}, true, {1, 2, 3, 4});
-    EXPECT_EQ(Number({3}, 1, 2), 0) << "upstream group on, no upstream port";
-}
-
-TEST_F(PlanTest, EarlyReturns) {
-    SelectStart(10);
-    UseHubPlan(true, {1, 2}, true, {1, 2});
-    EXPECT_EQ(Number({}, 0, 2), 0) << "no hub port in the path";
-    EXPECT_EQ(Number({1, 1, 1, 1, 1, 1}, 0, 2), 0) << "path without end";
-    EXPECT_EQ(Number({1, 3}, 0, 2), 0) << "unchecked downstream port";
-    EXPECT_EQ(Number({3, 2}, 0, 2), 10 + 2) << "unchecked upstream port only drops its offset";
-    EXPECT_EQ(Number({1, 9}, 0, 2), 0) << "downstream ports above 8 match no box";
-    EXPECT_EQ(Number({40, 2}, 0, 2), 10 + 2) << "upstream ports above 8 match no box";
-
-    UseHubPlan(false, {}, false, {});
-    EXPECT_EQ(Number({1, 2}, 0, 2), 0) << "neither group on";
-
-    UseHubPlan(true, {1, 2}, true, {1, 2});
-    ClickButton(dialog, IDC_PLAN_SEQUENTIAL);
-    EXPECT_EQ(Number({1, 2}, 0, 2), 0) << "sequential plan";
-}
-
-TEST_F(PlanTest, DownstreamOffsetUsesThePhysicalPortAndUpstreamBlocksTheCheckedCount) {
-    SelectStart(1);
-    UseHubPlan(true, {1, 2, 3}, true, {2, 5});
-    // upstream port 3: block (3-1) * 2 checked * 4 ports = 16; downstream 5: (5-1)*4 + j
-    EXPECT_EQ(Number({3, 5}, 1, 4), 16 + 16 + 1 + 0 + 1);
-}
-
-TEST_F(PlanTest, ArithmeticWrapsAt16Bits) {
-    SelectStart(256);
-    UseHubPlan(true, {8}, true, {1, 2, 3, 4, 5, 6, 7, 8});
-    // (8-1) * 8 * 4000 = 224000 wraps; the result is taken modulo 65536.
-    std::uint16_t expected = static_cast<std::uint16_t>(224000u + (8 - 1) * 4000u + 3u + 256u);
-    EXPECT_EQ(Number({8, 8}, 3, 4000), expected);
-}
-
-TEST_F(PlanTest, UpstreamOnlyGivesEveryCardBehindAHubTheStartNumber) {
-    SelectStart(10);
-    UseHubPlan(true, {1, 2, 3, 4}, false, {});
-    EXPECT_EQ(Number({2, 3}, 0, 2), 10);
-    EXPECT_EQ(Number({2, 3}, 1, 2), 10);
-    EXPECT_EQ(Number({3}, 0, 2), 0);
-}
-
-bool AllEnabled(Window dialog, const std::array<int, 8>& boxes, bool enabled) {
-    for (int box : boxes) {
-        if (IsControlEnabled(dialog, box) != enabled) return false;
-    }
-    return true;
-}
-
-TEST_F(PlanTest, HubControlsFollowThePlanAndTheSwitches) {
-    // Start-up: sequential plan, everything greyed, downstream 1-4 checked.
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_HUB_UP));
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_HUB_DOWN));
-    EXPECT_TRUE(AllEnabled(dialog, kUpBoxes, false));
-    EXPECT_TRUE(AllEnabled(dialog, kDownBoxes, false));
-    EXPECT_TRUE(IsControlEnabled(dialog, IDC_PLAN_HUB));
-    EXPECT_TRUE(IsButtonChecked(dialog, IDC_HUB_DOWN));
-    EXPECT_TRUE(IsButtonChecked(dialog, IDC_DOWN_PORT4));
-    EXPECT_FALSE(IsButtonChecked(dialog, IDC_DOWN_PORT5));
-
+    NumberingPlan sequential = ReadNumberingPlan();
+    EXPECT_EQ(sequential.hubMode, 0);
+    EXPECT_EQ(sequential.downMask, 0) << "masks are read only for the hub plan";
     ClickButton(dialog, IDC_PLAN_HUB);
-    EXPECT_TRUE(IsControlEnabled(dialog, IDC_HUB_UP));
-    EXPECT_TRUE(IsControlEnabled(dialog, IDC_HUB_DOWN));
-    EXPECT_TRUE(AllEnabled(dialog, kUpBoxes, false));
-    EXPECT_TRUE(AllEnabled(dialog, kDownBoxes, true));
-
-    ClickButton(dialog, IDC_HUB_UP);  // switches the upstream group on
-    EXPECT_TRUE(AllEnabled(dialog, kUpBoxes, true));
-    ClickButton(dialog, IDC_HUB_DOWN);  // and the downstream group off
-    EXPECT_TRUE(AllEnabled(dialog, kDownBoxes, false));
-    EXPECT_TRUE(AllEnabled(dialog, kUpBoxes, true));
-
-    ClickButton(dialog, IDC_PLAN_SEQUENTIAL);
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_HUB_UP));
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_HUB_DOWN));
-    EXPECT_TRUE(AllEnabled(dialog, kUpBoxes, false));
-    EXPECT_TRUE(IsButtonChecked(dialog, IDC_HUB_UP)) << "greying keeps the check marks";
+    ClickButton(dialog, IDC_HUB_UP);
+    ClickButton(dialog, IDC_UP_PORT8);
+    ClickButton(dialog, IDC_DOWN_PORT1);
+    NumberingPlan hub = ReadNumberingPlan();
+    EXPECT_EQ(hub.hubMode, 1);
+    EXPECT_EQ(hub.startIndex, 9);
+    EXPECT_EQ(hub.upMask, kOn | 0x80);
+    EXPECT_EQ(hub.downMask, kOn | 0x0E);
+    ClickButton(dialog, IDC_HUB_DOWN);
+    EXPECT_EQ(ReadNumberingPlan().downMask, 0);
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 
 #include "comdb/number_usage.h"
 #include "inventory/device_table.h"
+#include "inventory/views.h"
 #include "platform/model/model.h"
 #include "resources/ids.h"
 #include "simulator/sim_control.h"
+#include "renumber/worker.h"
 #include "ui/main_dialog.h"
-#include "ui/state.h"
+#include "services/state.h"
 
 // One card of a simulated description.
 struct CardSpec {

@@ -133,7 +133,7 @@ TEST_F(RenameRunTest, ScanTestsTargetsAcrossCardsAndAsksAboutClaimedNumbers) {
     ExpectIdleAfterRun();
 }
 
-TEST_F(RenameRunTest, SelectedPortScopeTestsOnlyTheStartNumberButOpensEveryPort) {
+TEST_F(RenameRunTest, SelectedPortScopeChecksOnlyThatPort) {
     LoadCards({{.ports = 4, .firstNumber = 3, .hubPath = {2, 3}}});
     OpenMain();
     Scope(IDC_SCOPE_PORT);
@@ -149,7 +149,7 @@ TEST_F(RenameRunTest, SelectedPortScopeTestsOnlyTheStartNumberButOpensEveryPort)
 
     ASSERT_EQ(ModelBoxCount(), 2);
     EXPECT_TRUE(Contains(ModelBoxAt(0).text, "当前串口号(COM7,)已被分配"));
-    EXPECT_EQ(ModelOpenedPorts().size(), 4u);
+    EXPECT_EQ(ModelOpenedPorts(), std::vector<std::string>{"\\\\.\\COM4"});
     EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}));
     EXPECT_EQ(ModelBoxAt(1).text, "Port 1-2:COM4==>COM7: 成功\r\n");
     EXPECT_TRUE(ModelSleeps().empty()) << "no pauses for one port";
@@ -228,7 +228,7 @@ TEST_F(RenameRunTest, HubPlanNumbersAndTheRunningNumberForPortsWithout) {
     EXPECT_EQ(calls, (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1",
                                                "Modify(COM4,31)=1", "Modify(COM5,34)=1", "Modify(COM6,35)=1",
                                                "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}));
-    EXPECT_EQ(ModelOpenedPorts().size(), 2u) << "ports without a hub number get no open test";
+    EXPECT_EQ(ModelOpenedPorts().size(), 4u) << "ports with the running number are checked too";
     ExpectIdleAfterRun();
 }
 
@@ -286,6 +286,107 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     ExpectIdleAfterRun();
 }
 
+
+TEST_F(RenameRunTest, RepeatedTargetsAreRefusedBeforeAnyChange) {
+    struct Case {
+        const char* what;
+        std::vector<int> firstPath, secondPath;
+        bool upstream;
+        const char* repeats;
+    } cases[] = {
+        {"root-hub card with the upstream group on takes the running number", {2}, {1, 1}, true,
+         "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"},
+        {"same downstream port of two hubs", {1, 2}, {2, 2}, false,
+         "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"},
+        {"a card without hub number takes numbers another card's hub port gives", {}, {1}, false,
+         "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = c.firstPath},
+                   {.ports = 2, .firstNumber = 5, .hubPath = c.secondPath}});
+        OpenMain();
+        Scope(IDC_SCOPE_ALL);
+        ClickButton(dialog, IDC_PLAN_HUB);
+        if (c.upstream) {
+            ClickButton(dialog, IDC_HUB_UP);
+            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4}) ClickButton(dialog, box);
+        }
+        SelectStart(30);
+        SimClearCalls();
+        ModelQueueAnswer(kAnswerOk);
+        RunChange();
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{std::string("以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n") +
+                                                        c.repeats + "\n请选择其他起始串口号或编号方式."});
+        EXPECT_TRUE(Contains(Log(), std::string(">> 串口号重复,修改已取消:") + c.repeats + "\r\n"));
+        EXPECT_TRUE(RunCalls().empty());
+        EXPECT_TRUE(ModelOpenedPorts().empty());
+        EXPECT_EQ(SimPortNumber(0, 0), 3u);
+        ExpectIdleAfterRun();
+    }
+}
+
+TEST_F(RenameRunTest, RunThatCannotStartSaysWhyInTheLog) {
+    LoadCards({{.ports = 2}, {.ports = 0, .singlePort = true}});
+    OpenMain();
+    struct Case {
+        const char* what;
+        void (*arrange)(Window dialog);
+        const char* cause;
+    } cases[] = {
+        {"card without ports", [](Window d) { ListSelectRow(d, IDC_ADAPTER_LIST, 1); ShowPorts(); ListSelectRow(d, IDC_PORT_LIST, 0); },
+         "无法开始修改:所选多串卡没有报告任何串口."},
+        {"database full", [](Window d) { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true);
+                                         ComboSelectRow(d, IDC_START_NUMBER, -1); },
+         "无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."},
+        {"database closed", [](Window d) { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(d, IDC_START_NUMBER, -1); },
+         "无法开始修改:串口号数据库未打开,没有起始串口号."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModelResetBoxes();
+        SelectCard(0);
+        SelectPort(0);
+        c.arrange(dialog);
+        SimClearCalls();
+        ModelQueueAnswer(kAnswerOk);
+        ClickButton(dialog, IDC_CHANGE);
+        WaitForWorker();
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"请先选择一个设备."});
+        EXPECT_TRUE(Contains(Log(), std::string(">> ") + c.cause + "\r\n"));
+        EXPECT_TRUE(RunCalls().empty());
+    }
+}
+
+TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
+    LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
+    OpenMain();
+    Scope(IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    SelectStart(30);
+    ModelComDbSetClaimed(34, true);
+    HoldPort("COM3");
+    SimClearCalls();
+    EditSetText(dialog, IDC_LOG, "");
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+    EXPECT_TRUE(RunCalls().empty());
+    EXPECT_EQ(Log(), "\r\n***预览串口号分配(未做任何修改):"
+                     "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
+                     "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
+                     "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
+
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    ASSERT_EQ(ModelBoxCount(), 3);
+    EXPECT_EQ(ModelBoxAt(2).text, "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功"
+                                  "\r\nPort 2-1:COM5==>COM34: 成功\r\nPort 2-2:COM6==>COM35: 成功"
+                                  "因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。");
+}
+
 // Holds the worker inside its first ChangeDeviceStatus until released.
 struct Gate {
     std::atomic<bool> entered{false};
@@ -324,6 +425,51 @@ protected:
     }
     Gate gate;
 };
+
+TEST_F(RunningRenameTest, TheRunKeepsItsRequestAndLocksItsControls) {
+    StartHeldRun();
+    for (int id : {IDC_ENUMERATE, IDC_CHANGE, IDC_ADAPTER_LIST, IDC_PORT_LIST, IDC_START_NUMBER, IDC_SCOPE_ALL,
+                   IDC_PLAN_HUB, IDC_CATEGORY, IDC_ORDER}) {
+        EXPECT_FALSE(IsControlEnabled(dialog, id)) << id;
+    }
+    // Under Wine a disabled control still takes a click: the run must not care.
+    ClickButton(dialog, IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+    FinishRun();
+    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
+                                                    "Change(0,-1,1,1000)"}));
+    EXPECT_TRUE(IsControlEnabled(dialog, IDC_START_NUMBER));
+    ExpectIdleAfterRun();
+}
+
+// Fires user input at the user-interface thread from inside every library
+// call of the run, its last one just before the run's end included.
+void InjectUserInput(void* context, const SimCall&) {
+    auto dialog = static_cast<Window>(context);
+    PostButtonClick(dialog, IDC_CHANGE);
+    SetControlFocus(dialog, IDC_ADAPTER_LIST);
+    SetControlFocus(dialog, IDC_START_NUMBER);
+    static std::uint32_t usb[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
+}
+
+TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
+    LoadCards({{.ports = 2, .firstNumber = 3}});
+    OpenMain();
+    SelectStart(10);
+    SimSetChangeHook(InjectUserInput, dialog);
+    SimClearCalls();
+    ModelQueueAnswer(kAnswerOk);
+    RunChange();
+    SimSetChangeHook(nullptr, nullptr);
+    ModelPump();
+    EXPECT_EQ(ModelStartedThreads(), 1);
+    EXPECT_EQ(BoxTexts().size(), 1u) << "only the report";
+    EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the first free number";
+    ExpectIdleAfterRun();
+}
 
 TEST_F(RunningRenameTest, SecondChangeClickStartsNothing) {
     StartHeldRun();

@@ -144,15 +144,36 @@ TEST_F(UsageDialogTest, ClaimSkipsClaimedNumbers) {
     EXPECT_TRUE(ModelComDbIsClaimed(4));
 }
 
-TEST_F(UsageDialogTest, FailedClaimIsLoggedWithTheDatabaseErrorAndKeepsEarlierChanges) {
+TEST_F(UsageDialogTest, FailedClaimsAreLoggedWithTheDatabaseErrorAndNamed) {
     ModelComDbFailWrites(5);
     ModelQueueAnswer(kAnswerOk);
     WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 6);
+        Choose(usage, IDC_USAGE_TO, 4);
         EXPECT_EQ(ApplyUsageRange(false), 0);
     });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"设定串口<使用中>状态失败."});
-    EXPECT_TRUE(Contains(Log(), ">> ClaimPort:Last Err(5)Access is denied.\r\n")) << Log();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"设定串口<使用中>状态失败.\n\n****共0个串口状态，声明为[使用中]****"
+                                                    "\n未能修改:COM3,COM4,"});
+    EXPECT_TRUE(Contains(Log(), ">> ClaimPort COM4:Last Err(5)Access is denied.\r\n")) << Log();
+}
+
+TEST_F(UsageDialogTest, ANumberAnotherProgramChangesMidwayDoesNotStopTheRange) {
+    for (bool release : {false, true}) {
+        SCOPED_TRACE(release ? "release" : "claim");
+        ModelResetBoxes();
+        for (unsigned n = 3; n <= 6; ++n) ModelComDbSetClaimed(n, release);
+        ModelComDbRival(4, 5);
+        ModelQueueAnswer(kAnswerOk);
+        ModelQueueAnswer(kAnswerOk);
+        WithUsageDialog([&](Window usage) {
+            Choose(usage, IDC_USAGE_TO, 6);
+            EXPECT_EQ(ApplyUsageRange(release), 1);
+        });
+        for (unsigned n = 3; n <= 6; ++n) EXPECT_EQ(ModelComDbIsClaimed(n), !release) << n;
+        EXPECT_EQ(BoxTexts().back(), std::string("COM3,COM4,COM6,\n****共3个串口状态，声明为[") +
+                                         (release ? "未使用" : "使用中") + "]****");
+        EXPECT_TRUE(Contains(Log(), std::string(">> 串口号状态已设为[") + (release ? "未使用" : "使用中") +
+                                        "]:COM3,COM4,COM6,\r\n"));
+    }
 }
 
 TEST_F(UsageDialogTest, WholeRangeSummaryFitsItsBuffer) {

@@ -53,6 +53,33 @@ TEST_F(ViewsTest, RowsStatusAndTreeSummaryUseTheRecordTexts) {
         << log;
 }
 
+TEST_F(ViewsTest, SummaryOfAFullTableIsExactlyItsLinesInOrder) {
+    // 64 cards of 64 ports: far more than one append of the log may carry.
+    std::string json = R"({"cards": [)";
+    std::string expected;
+    for (int d = 0; d < 64; ++d) {
+        char head[128];
+        std::snprintf(head, sizeof head, "\r\n|--%d#[64P][Card %d][USB\\ID_%d]", d + 1, d, d);
+        expected += head;
+        json += (d == 0 ? "" : ",") + std::string(R"({"category": "usb", "name": "Card )") + std::to_string(d) +
+                R"(", "usbId": "USB\\ID_)" + std::to_string(d) + R"(", "ports": [)";
+        for (int j = 0; j < 64; ++j) {
+            std::string description = "串口 " + std::to_string(d) + "-" + std::to_string(j) + std::string(j % 7, '~');
+            json += (j == 0 ? "" : ",") + std::string(R"({"name": "COM)") + std::to_string(d * 64 + j + 3) +
+                    R"(", "cdc": )" + (j % 2 ? "true" : "false") + R"(, "description": ")" + description + R"("})";
+            expected += "\r\n   |--P" + std::to_string(j + 1) + (j % 2 ? ":[CDC]" : ":[VCP]") + description;
+        }
+        json += "]}";
+    }
+    expected += "\r\n***已查找到64个多串卡,共4096个串口.\r\n";
+    ASSERT_TRUE(SimLoadDescription((json + "]}").c_str()));
+    OpenMain();
+    EditSetText(dialog, IDC_LOG, "");
+    ClickButton(dialog, IDC_ENUMERATE);
+    ASSERT_GT(expected.size(), 100000u);
+    EXPECT_EQ(Log(), expected);
+}
+
 TEST_F(ViewsTest, SinglePortCardShowsOneRowButClampsTheSelectionAgainstPortCount) {
     LoadCards({{.ports = 4, .firstNumber = 3}, {.ports = 3, .firstNumber = 20, .singlePort = true}});
     OpenMain();

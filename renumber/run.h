@@ -1,0 +1,77 @@
+// A rename run planned whole before anything changes: the request read once
+// from the main dialog, the mapping of every port to its target number, and
+// the checks of that mapping (repeated targets, claimed targets, held ports).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "inventory/device_table.h"
+#include "renumber/plan.h"
+
+enum class RenameScope { SelectedPort, SelectedCard, AllCards };
+
+// Everything a run needs from the dialog, read once on the user-interface
+// thread when the run starts; the run never reads the controls again.
+struct RunRequest {
+    RenameScope scope;
+    int device;         // adapter list row, -1 for none
+    int port;           // port list row, -1 for none
+    int startRow;       // start-number row (COM startRow+1), -1 for none
+    NumberingPlan plan;
+    unsigned listedCards;  // rows of the adapter list, never more than the table holds
+};
+
+RunRequest ReadRunRequest();
+
+enum : std::uint8_t { kMarkClaimed = 1, kMarkHeld = 2, kMarkRepeated = 4 };
+
+struct PortTarget {
+    std::uint8_t card;
+    std::uint8_t port;
+    std::uint16_t target;  // 0: the run gives this port no number
+    std::uint8_t marks;
+};
+
+// Every port a run renames, in the order it renames them. Fixed size: a run
+// covers at most every port of every card of the table.
+struct RunMapping {
+    unsigned firstCard;
+    unsigned lastCard;  // one past the last card the run switches off and on
+    unsigned count;
+    PortTarget ports[kMaxDevices * kMaxPorts];
+};
+
+// Why a request cannot run, after the cause has been logged; None when it can.
+enum class RunRefusal { None, NothingSelected, NoStartNumber, NoPorts };
+RunRefusal CheckRequest(const RunRequest& request);
+
+// With the upstream group on and the downstream group off, the hub formula
+// gives every card behind a hub the start number: such a plan is refused
+// (logged) in the card scopes, where it applies.
+bool IsUpstreamOnly(const RunRequest& request);
+
+// Sequential numbers run on across the cards in table order; the hub plan
+// computes each port's number and a port it gives none takes the running
+// number; the selected port always takes the start number.
+void MapRun(const RunRequest& request, RunMapping& mapping);
+
+// Marks targets given to more than one port; returns how many ports share a
+// target, and lists them ("COM30: 1#P1(COM3), 2#P1(COM5)", one number a line).
+unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size);
+
+// Marks claimed targets and ports another program holds open; with report,
+// logs each as the run does. Returns the number of held ports.
+std::uint32_t CheckMapping(RunMapping& mapping, bool report);
+
+// The lists the run's questions show: held ports ("COM12,COM13,") and claimed
+// targets ("COM5,COM6,"), shortened with "..." when full. Returns the number
+// of held ports.
+constexpr inline std::size_t kInUseListSize = 4096;
+constexpr inline std::size_t kClaimedListSize = 8192;
+std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
+                            std::size_t claimedSize);
+
+// Writes the mapping of the current settings to the log, one line a port, as
+// a run with the same settings would number them; changes nothing.
+void PreviewRun();

@@ -1,0 +1,3 @@
+#include "services/state.h"
+
+Window mainDialog = nullptr;
