@@ -42,8 +42,8 @@ void SimReset();
 // initialised. Renames are saved back into this text. False when the text is
 // not a valid description (the library then reports no cards).
 bool SimLoadDescription(const char* text);
-// Makes the file at path the card source (nullptr: back to the environment).
-// Takes effect at the next InitDevManagerLib.
+// Makes the file at path (UTF-8) the card source (nullptr: back to the
+// environment). Takes effect at the next InitDevManagerLib.
 void SimUseCardsFile(const char* path);
 // The built-in bench as JSON text.
 const char* SimDefaultDescription();
