@@ -899,31 +899,6 @@ bool DecodeDevice(SimState& s, std::uint64_t set, const void* devInfo, SimCall& 
     return true;
 }
 
-std::string CallText(const SimCall& call) {
-    char line[160];
-    switch (call.kind) {
-    case SimCallKind::init:
-        std::snprintf(line, sizeof line, "Init=%ld", call.result);
-        break;
-    case SimCallKind::enumerate:
-        std::snprintf(line, sizeof line, "Enum(%lu,%u,%lu)=%ld", static_cast<unsigned long>(call.category),
-                      static_cast<unsigned>(call.order), static_cast<unsigned long>(call.capacity), call.result);
-        break;
-    case SimCallKind::change:
-        std::snprintf(line, sizeof line, "Change(%d,%d,%lu,%lu)=%ld", call.card, call.port,
-                      static_cast<unsigned long>(call.enable), static_cast<unsigned long>(call.timeMs), call.result);
-        break;
-    case SimCallKind::modify:
-        std::snprintf(line, sizeof line, "Modify(%s,%u)=%ld", call.portName, static_cast<unsigned>(call.number),
-                      call.result);
-        break;
-    case SimCallKind::deinit:
-        std::snprintf(line, sizeof line, "Deinit=%ld", call.result);
-        break;
-    }
-    return line;
-}
-
 }  // namespace
 
 // ---- the library ----
@@ -1144,33 +1119,10 @@ void SimUseCardsFile(const char* path) {
     s.overridePath = path != nullptr ? path : "";
 }
 
-const char* SimDefaultDescription() {
-    return kSimDefaultBench;
-}
-
-std::string SimDescriptionText() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return s.current.document.is_null() ? std::string() : s.current.document.dump(2) + "\n";
-}
-
 bool SimIsInitialised() {
     SimState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.initialised;
-}
-
-int SimCardCount() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return static_cast<int>(s.current.cards.size());
-}
-
-int SimPortCount(int card) {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    const SimCard* found = CardAt(s, card);
-    return found != nullptr ? static_cast<int>(found->ports.size()) : 0;
 }
 
 std::string SimPortName(int card, int port) {
@@ -1247,31 +1199,6 @@ void SimClearCalls() {
     SimState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     s.calls.clear();
-}
-
-std::string SimCallLogText() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    std::string text;
-    for (const SimCall& call : s.calls) {
-        text += CallText(call);
-        text += '\n';
-    }
-    return text;
-}
-
-int SimMessageCount() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return static_cast<int>(s.messages.size());
-}
-
-std::string SimMessageAt(int index) {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return index >= 0 && static_cast<std::size_t>(index) < s.messages.size()
-               ? s.messages[static_cast<std::size_t>(index)]
-               : std::string();
 }
 
 std::string SimAllMessages() {
