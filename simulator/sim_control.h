@@ -42,17 +42,11 @@ void SimReset();
 // initialised. Renames are saved back into this text. False when the text is
 // not a valid description (the library then reports no cards).
 bool SimLoadDescription(const char* text);
-// Makes the file at path the card source (nullptr: back to the environment).
-// Takes effect at the next InitDevManagerLib.
+// Makes the file at path (UTF-8) the card source (nullptr: back to the
+// environment). Takes effect at the next InitDevManagerLib.
 void SimUseCardsFile(const char* path);
-// The built-in bench as JSON text.
-const char* SimDefaultDescription();
-// The current description as JSON, as a rename saves it.
-std::string SimDescriptionText();
 
 bool SimIsInitialised();
-int SimCardCount();
-int SimPortCount(int card);
 std::string SimPortName(int card, int port);
 std::uint32_t SimPortNumber(int card, int port);
 
@@ -76,11 +70,6 @@ void SimSetChangeHook(SimChangeHook hook, void* context);
 int SimCallCount();
 SimCall SimCallAt(int index);
 void SimClearCalls();
-// The calls one per line, e.g. "Init=1", "Enum(0,0,64)=5",
-// "Change(1,-1,0,3000)=1", "Modify(COM7,10)=1", "Deinit=1".
-std::string SimCallLogText();
 
 // The problems the simulator reported (also written to stderr), oldest first.
-int SimMessageCount();
-std::string SimMessageAt(int index);
 std::string SimAllMessages();

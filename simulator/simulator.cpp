@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -40,6 +43,9 @@ constexpr unsigned kMaxHubDepth = 6;               // locationPath elements 3 to
 constexpr unsigned kFirstHubElement = 3;
 constexpr std::int64_t kMaxStatusDelayMs = 600000;
 constexpr std::int64_t kMaxComNumber = 65535;
+// Deep enough for any description; a deeper one would overflow the stack of
+// the JSON library's recursive copy and dump.
+constexpr int kMaxNesting = 64;
 
 struct SimPort {
     std::string name;
@@ -113,6 +119,12 @@ struct SimState {
     std::vector<std::string> messages;
     SimChangeHook hook = nullptr;
     void* hookContext = nullptr;
+    // The table the last enumeration filled: its address, the card of each
+    // slot written and the load they came from, so that ModifyCOMName can tell
+    // which port a record is.
+    const DeviceRecord* filledTable = nullptr;
+    std::vector<std::uint32_t> filledCards;
+    std::uint32_t filledGeneration = 0;
 };
 
 SimState& State() {
@@ -368,9 +380,6 @@ SimCard ParseCard(SimState& s, const Json& item, const std::string& where) {
     card.singlePort = FlagValue(item, "singlePort", false, where);
     const Json& ports = ArrayValue(item, "ports", where);
     const std::string portsWhere = Member(where, "ports");
-    if (ports.size() > kMaxPorts) {
-        Fail(portsWhere, "%zu ports, at most %u fit", ports.size(), kMaxPorts);
-    }
     for (std::size_t j = 0; j < ports.size(); ++j) {
         card.ports.push_back(ParsePort(s, ports[j], Element(portsWhere, j)));
     }
@@ -380,7 +389,15 @@ SimCard ParseCard(SimState& s, const Json& item, const std::string& where) {
 // Throws DescriptionError or the JSON library's exception on a bad text.
 Description ParseDescription(SimState& s, const std::string& text) {
     Description result;
-    result.document = Json::parse(text, nullptr, true, true);
+    // depth counts the lists and objects around the one that starts.
+    const auto limitNesting = [](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= kMaxNesting) {
+            Fail("description", "values nested more than %d deep", kMaxNesting);
+        }
+        return true;
+    };
+    result.document = Json::parse(text, limitNesting, true, true);
     const Json& root = result.document;
     if (!root.is_object()) {
         Fail("description", "expected an object with \"cards\"");
@@ -390,9 +407,6 @@ Description ParseDescription(SimState& s, const std::string& text) {
         Fail("cards", "missing");
     }
     const Json& cards = ArrayValue(root, "cards", "");
-    if (cards.size() > kMaxDevices) {
-        Fail("cards", "%zu cards, at most %u fit", cards.size(), kMaxDevices);
-    }
     result.statusDelayMs = static_cast<std::uint32_t>(IntegerValue(root, "statusDelayMs", 0, kMaxStatusDelayMs, 0, ""));
     result.comDb = FlagValue(root, "comDb", false, "");
     for (std::size_t i = 0; i < cards.size(); ++i) {
@@ -403,8 +417,46 @@ Description ParseDescription(SimState& s, const std::string& text) {
 
 // ---- files ----
 
+// Paths are UTF-8 everywhere; on Windows they go to the wide functions, so a
+// path outside the ANSI code page works too.
+#if defined(_WIN32)
+std::wstring Wide(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    if (length > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    }
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int wideLength) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    if (length > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8.data(), length, nullptr, nullptr);
+    }
+    return utf8;
+}
+#endif
+
+std::FILE* OpenFile(const std::string& path, bool forWriting) {
+#if defined(_WIN32)
+    return _wfopen(Wide(path).c_str(), forWriting ? L"wb" : L"rb");
+#else
+    return std::fopen(path.c_str(), forWriting ? "wb" : "rb");
+#endif
+}
+
+void RemoveFile(const std::string& path) {
+#if defined(_WIN32)
+    _wremove(Wide(path).c_str());
+#else
+    std::remove(path.c_str());
+#endif
+}
+
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenFile(path, false);
     if (file == nullptr) {
         error = std::strerror(errno);
         return false;
@@ -432,7 +484,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
     const std::string temporary = path + ".tmp" + std::to_string(pid);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    std::FILE* file = OpenFile(temporary, true);
     if (file == nullptr) {
         error = std::string("cannot create ") + temporary + ": " + std::strerror(errno);
         return false;
@@ -441,11 +493,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
         error = std::string("cannot write ") + temporary;
-        std::remove(temporary.c_str());
+        RemoveFile(temporary);
         return false;
     }
 #if defined(_WIN32)
-    ok = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::wstring from = Wide(temporary);
+    ok = MoveFileExW(from.c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!ok) {
         error = "cannot replace the file (error " + std::to_string(GetLastError()) + ")";
     }
@@ -456,7 +509,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     }
 #endif
     if (!ok) {
-        std::remove(temporary.c_str());
+        RemoveFile(temporary);
     }
     return ok;
 }
@@ -464,9 +517,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
 std::string EnvironmentCardsPath() {
 #if defined(_WIN32)
     // The process environment itself: the program's C runtime has its own copy.
-    char path[4096];
-    const DWORD length = GetEnvironmentVariableA("KESTROVA_SIM_CARDS", path, sizeof path);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+    wchar_t path[4096];
+    const DWORD length = GetEnvironmentVariableW(L"KESTROVA_SIM_CARDS", path, std::size(path));
+    return length > 0 && length < std::size(path) ? Utf8(path, static_cast<int>(length)) : std::string();
 #else
     const char* path = std::getenv("KESTROVA_SIM_CARDS");
     return path != nullptr ? std::string(path) : std::string();
@@ -624,10 +677,15 @@ void FillDevInfo(std::uint8_t (&devInfo)[32], std::uint8_t (&devInfoSet)[8], std
     std::memcpy(devInfoSet, &set, sizeof set);
 }
 
+// The ports a record holds: the first kMaxPorts of a card with more.
+std::size_t RecordedPorts(const SimCard& card) {
+    return std::min<std::size_t>(card.ports.size(), kMaxPorts);
+}
+
 void FillRecord(const SimCard& card, std::uint32_t cardIndex, std::uint32_t generation, DeviceRecord& record) {
     std::memset(&record, 0, sizeof record);
-    record.portCount = static_cast<std::uint8_t>(card.ports.size());
-    for (std::size_t j = 0; j < card.ports.size(); ++j) {
+    record.portCount = static_cast<std::uint8_t>(RecordedPorts(card));
+    for (std::size_t j = 0; j < RecordedPorts(card); ++j) {
         const SimPort& port = card.ports[j];
         PortRecord& out = record.ports[j];
         CopyText(out.portName, port.name);
@@ -666,21 +724,38 @@ SimCall NewCall(SimCallKind kind) {
     return call;
 }
 
-// Port (card, port) whose current name, as the library reports it, is name.
-bool FindPort(const SimState& s, const char* name, std::size_t& cardIndex, std::size_t& portIndex) {
-    for (std::size_t i = 0; i < s.current.cards.size(); ++i) {
-        const SimCard& card = s.current.cards[i];
-        for (std::size_t j = 0; j < card.ports.size(); ++j) {
-            char field[sizeof(PortRecord::portName)];
-            CopyText(field, card.ports[j].name);
-            if (std::strncmp(field, name, sizeof field) == 0) {
-                cardIndex = i;
-                portIndex = j;
-                return true;
-            }
-        }
+// The port whose record holds portName: the program passes the portName field
+// of a record in the table the last enumeration filled. The address is mapped
+// back to slot and port, never followed outside that table.
+bool PortOfRecord(SimState& s, const char* portName, std::size_t& cardIndex, std::size_t& portIndex) {
+    const auto address = reinterpret_cast<std::uintptr_t>(portName);
+    const auto first = reinterpret_cast<std::uintptr_t>(s.filledTable);
+    if (s.filledTable == nullptr || address < first ||
+        (address - first) / sizeof(DeviceRecord) >= s.filledCards.size()) {
+        Report(s, "ModifyCOMName: %.63s is not a port name in the table the last EnumComPortDev filled", portName);
+        return false;
     }
-    return false;
+    const std::size_t slot = (address - first) / sizeof(DeviceRecord);
+    const std::size_t inRecord = (address - first) % sizeof(DeviceRecord);
+    const std::size_t inPorts = inRecord - offsetof(DeviceRecord, ports);
+    const std::size_t port = inPorts / sizeof(PortRecord);
+    if (inRecord < offsetof(DeviceRecord, ports) || port >= kMaxPorts ||
+        inPorts % sizeof(PortRecord) != offsetof(PortRecord, portName)) {
+        Report(s, "ModifyCOMName: the name is not the portName field of a port record (slot %zu)", slot);
+        return false;
+    }
+    if (s.filledGeneration != s.generation) {
+        Report(s, "ModifyCOMName: %.63s: the table is from before the description was reloaded", portName);
+        return false;
+    }
+    const std::uint32_t card = s.filledCards[slot];
+    if (card >= s.current.cards.size() || port >= RecordedPorts(s.current.cards[card])) {
+        Report(s, "ModifyCOMName: slot %zu has no port %zu", slot, port + 1);
+        return false;
+    }
+    cardIndex = card;
+    portIndex = port;
+    return true;
 }
 
 #if defined(_WIN32)
@@ -740,8 +815,7 @@ int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     }
     std::size_t c = 0;
     std::size_t p = 0;
-    if (!FindPort(s, portName, c, p)) {
-        Report(s, "ModifyCOMName: no port named %.63s", portName);
+    if (!PortOfRecord(s, portName, c, p)) {
         return 0;
     }
     SimPort& port = s.current.cards[c].ports[p];
@@ -825,31 +899,6 @@ bool DecodeDevice(SimState& s, std::uint64_t set, const void* devInfo, SimCall& 
     return true;
 }
 
-std::string CallText(const SimCall& call) {
-    char line[160];
-    switch (call.kind) {
-    case SimCallKind::init:
-        std::snprintf(line, sizeof line, "Init=%ld", call.result);
-        break;
-    case SimCallKind::enumerate:
-        std::snprintf(line, sizeof line, "Enum(%lu,%u,%lu)=%ld", static_cast<unsigned long>(call.category),
-                      static_cast<unsigned>(call.order), static_cast<unsigned long>(call.capacity), call.result);
-        break;
-    case SimCallKind::change:
-        std::snprintf(line, sizeof line, "Change(%d,%d,%lu,%lu)=%ld", call.card, call.port,
-                      static_cast<unsigned long>(call.enable), static_cast<unsigned long>(call.timeMs), call.result);
-        break;
-    case SimCallKind::modify:
-        std::snprintf(line, sizeof line, "Modify(%s,%u)=%ld", call.portName, static_cast<unsigned>(call.number),
-                      call.result);
-        break;
-    case SimCallKind::deinit:
-        std::snprintf(line, sizeof line, "Deinit=%ld", call.result);
-        break;
-    }
-    return line;
-}
-
 }  // namespace
 
 // ---- the library ----
@@ -901,8 +950,21 @@ DEVMGR_EXPORT std::uint32_t DEVMGR_CALL EnumComPortDev(std::uint32_t category, s
                 });
             }
             written = static_cast<std::uint32_t>(std::min<std::size_t>(chosen.size(), capacity));
+            if (chosen.size() > written) {
+                Report(s, "EnumComPortDev: %zu cards, a table of %lu; the last %zu left out", chosen.size(),
+                       static_cast<unsigned long>(capacity), chosen.size() - written);
+            }
+            s.filledTable = table;
+            s.filledCards.assign(chosen.begin(), chosen.begin() + written);
+            s.filledGeneration = s.generation;
             for (std::uint32_t k = 0; k < written; ++k) {
-                FillRecord(s.current.cards[chosen[k]], chosen[k], s.generation, table[k]);
+                const SimCard& card = s.current.cards[chosen[k]];
+                if (card.ports.size() > kMaxPorts) {
+                    Report(s, "EnumComPortDev: cards[%lu] has %zu ports, a record holds %u; the last %zu left out",
+                           static_cast<unsigned long>(chosen[k]), card.ports.size(), kMaxPorts,
+                           card.ports.size() - kMaxPorts);
+                }
+                FillRecord(card, chosen[k], s.generation, table[k]);
             }
         }
         call.result = written;
@@ -1035,6 +1097,8 @@ void SimReset() {
     s.messages.clear();
     s.hook = nullptr;
     s.hookContext = nullptr;
+    s.filledTable = nullptr;
+    s.filledCards.clear();
 }
 
 bool SimLoadDescription(const char* text) {
@@ -1055,33 +1119,10 @@ void SimUseCardsFile(const char* path) {
     s.overridePath = path != nullptr ? path : "";
 }
 
-const char* SimDefaultDescription() {
-    return kSimDefaultBench;
-}
-
-std::string SimDescriptionText() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return s.current.document.is_null() ? std::string() : s.current.document.dump(2) + "\n";
-}
-
 bool SimIsInitialised() {
     SimState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.initialised;
-}
-
-int SimCardCount() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return static_cast<int>(s.current.cards.size());
-}
-
-int SimPortCount(int card) {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    const SimCard* found = CardAt(s, card);
-    return found != nullptr ? static_cast<int>(found->ports.size()) : 0;
 }
 
 std::string SimPortName(int card, int port) {
@@ -1158,31 +1199,6 @@ void SimClearCalls() {
     SimState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     s.calls.clear();
-}
-
-std::string SimCallLogText() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    std::string text;
-    for (const SimCall& call : s.calls) {
-        text += CallText(call);
-        text += '\n';
-    }
-    return text;
-}
-
-int SimMessageCount() {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return static_cast<int>(s.messages.size());
-}
-
-std::string SimMessageAt(int index) {
-    SimState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return index >= 0 && static_cast<std::size_t>(index) < s.messages.size()
-               ? s.messages[static_cast<std::size_t>(index)]
-               : std::string();
 }
 
 std::string SimAllMessages() {

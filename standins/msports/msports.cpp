@@ -10,7 +10,10 @@
 #include <ddk/msports.h>
 
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -41,6 +44,10 @@ std::array<ComDbSlot, maxOpenHandles> slots{};
 struct PortBitmap {
     BYTE bytes[maxBytes];
     DWORD portCount;
+    // False for a value this DLL did not write and cannot write back whole: of
+    // another type, or longer than maxBytes. Such a value is read, never replaced.
+    bool writable;
+    bool missing;
 };
 
 ComDbSlot *SlotFromHandle(HCOMDB handle)
@@ -74,32 +81,66 @@ struct DatabaseLock {
     LONG result;
 };
 
+[[gnu::format(gnu_printf, 1, 2)]] void Report(const char *format, ...)
+{
+    char line[512] = "msports stand-in: ";
+    const size_t used = std::strlen(line);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line + used, sizeof line - used - 1, format, args);
+    va_end(args);
+    std::strcat(line, "\n");
+    OutputDebugStringA(line);
+}
+
 LONG StoreBitmap(HKEY key, const PortBitmap &map)
 {
     return RegSetValueExW(key, comDbValueName, 0, REG_BINARY, map.bytes, map.portCount / 8);
 }
 
-// Reads the value; a missing value becomes 256 free numbers, a binary value
-// shorter than that is padded with free numbers, and a value of another type
-// or longer than 4096 numbers is replaced by 256 free numbers. Any repair is
-// written back so that every program sees the same database.
-LONG LoadBitmap(HKEY key, PortBitmap &map)
+// Reads the value: a missing one, or a binary one shorter than 256 numbers,
+// reads as free numbers up to 256; a longer binary one keeps its first
+// COMDB_MAX_PORTS_ARBITRATED numbers; one of another type holds no bitmap and
+// reads as all free. Nothing is written here.
+LONG LoadBitmap(HKEY key, PortBitmap &map, DWORD &type, DWORD &size)
 {
     std::memset(map.bytes, 0, sizeof map.bytes);
-    DWORD type = 0;
-    DWORD size = sizeof map.bytes;
+    map.portCount = COMDB_MIN_PORTS_ARBITRATED;
+    map.writable = true;
+    map.missing = false;
+    type = REG_NONE;
+    size = sizeof map.bytes;
     LONG result = RegQueryValueExW(key, comDbValueName, nullptr, &type, map.bytes, &size);
-    bool valid = result == ERROR_SUCCESS && type == REG_BINARY;
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && result != ERROR_MORE_DATA) {
-        return result;
-    }
-    if (valid && size >= minBytes) {
-        map.portCount = size * 8;
+    if (result == ERROR_FILE_NOT_FOUND) {
+        map.missing = true;
         return ERROR_SUCCESS;
     }
-    if (!valid) std::memset(map.bytes, 0, sizeof map.bytes);
-    map.portCount = COMDB_MIN_PORTS_ARBITRATED;
-    return StoreBitmap(key, map);
+    if (result == ERROR_MORE_DATA && type == REG_BINARY) {
+        // The buffer's contents are undefined now: read the whole value again.
+        DWORD fullSize = size;
+        std::vector<BYTE> whole(fullSize);
+        result = RegQueryValueExW(key, comDbValueName, nullptr, &type, whole.data(), &fullSize);
+        if (result == ERROR_SUCCESS) std::memcpy(map.bytes, whole.data(), sizeof map.bytes);
+        size = fullSize;
+    }
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return result;
+    if (type != REG_BINARY) {
+        std::memset(map.bytes, 0, sizeof map.bytes);
+        map.writable = false;
+    } else if (size > maxBytes) {
+        map.portCount = COMDB_MAX_PORTS_ARBITRATED;
+        map.writable = false;
+    } else if (size > minBytes) {
+        map.portCount = size * 8;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG LoadBitmap(HKEY key, PortBitmap &map)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    return LoadBitmap(key, map, type, size);
 }
 
 bool IsClaimed(const PortBitmap &map, DWORD port)
@@ -159,10 +200,19 @@ LONG WINAPI ComDBOpen(PHCOMDB phComDB)
         return result;
     }
     {
+        // Only a missing value is created; any other is left as it is.
         DatabaseLock lock(slot->mutex);
         result = lock.result;
         PortBitmap map;
-        if (result == ERROR_SUCCESS) result = LoadBitmap(slot->key, map);
+        DWORD type = 0;
+        DWORD size = 0;
+        if (result == ERROR_SUCCESS) result = LoadBitmap(slot->key, map, type, size);
+        if (result == ERROR_SUCCESS && map.missing) result = StoreBitmap(slot->key, map);
+        if (result == ERROR_SUCCESS && !map.writable) {
+            Report("ComDB has type %lu and %lu bytes, not REG_BINARY of at most %lu bytes; read as %s, "
+                   "never rewritten",
+                   type, size, maxBytes, type == REG_BINARY ? "its first 4096 numbers" : "all numbers free");
+        }
     }
     if (result != ERROR_SUCCESS) {
         CloseSlot(*slot);
@@ -219,24 +269,38 @@ LONG WINAPI ComDBGetCurrentPortUsage(HCOMDB hComDB, PBYTE Buffer, DWORD BufferSi
     return ERROR_SUCCESS;
 }
 
+// Claims and releases change the value; one that cannot be written back whole
+// is left alone and the call fails.
+LONG RefuseForeignValue(const PortBitmap &map, const char *call, DWORD number)
+{
+    if (map.writable) return ERROR_SUCCESS;
+    Report("%s(%lu): ComDB is not a bitmap this DLL can write; left as it is", call, number);
+    return ERROR_INVALID_DATA;
+}
+
 LONG WINAPI ComDBClaimPort(HCOMDB hComDB, DWORD ComNumber, BOOL ForceClaim, PBOOL Forced)
 {
     ComDbSlot *slot = SlotFromHandle(hComDB);
     if (!slot) return ERROR_INVALID_PARAMETER;
     if (Forced) *Forced = FALSE;
+    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED) return ERROR_INVALID_PARAMETER;
 
     DatabaseLock lock(slot->mutex);
     if (lock.result != ERROR_SUCCESS) return lock.result;
     PortBitmap map;
     LONG result = LoadBitmap(slot->key, map);
     if (result != ERROR_SUCCESS) return result;
-    if (ComNumber < 1 || ComNumber > map.portCount) return ERROR_INVALID_PARAMETER;
 
     if (IsClaimed(map, ComNumber)) {
         if (!ForceClaim) return ERROR_SHARING_VIOLATION;
         if (Forced) *Forced = TRUE;
         return ERROR_SUCCESS;
     }
+    result = RefuseForeignValue(map, "ComDBClaimPort", ComNumber);
+    if (result != ERROR_SUCCESS) return result;
+    // A number past the end grows the database in its steps; the bytes past
+    // the old end are already zero, free.
+    if (ComNumber > map.portCount) map.portCount = (ComNumber + resizeStep - 1) / resizeStep * resizeStep;
     SetClaimed(map, ComNumber, true);
     return StoreBitmap(slot->key, map);
 }
@@ -245,55 +309,18 @@ LONG WINAPI ComDBReleasePort(HCOMDB hComDB, DWORD ComNumber)
 {
     ComDbSlot *slot = SlotFromHandle(hComDB);
     if (!slot) return ERROR_INVALID_PARAMETER;
+    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED) return ERROR_INVALID_PARAMETER;
 
     DatabaseLock lock(slot->mutex);
     if (lock.result != ERROR_SUCCESS) return lock.result;
     PortBitmap map;
     LONG result = LoadBitmap(slot->key, map);
     if (result != ERROR_SUCCESS) return result;
-    if (ComNumber < 1 || ComNumber > map.portCount) return ERROR_INVALID_PARAMETER;
 
     if (!IsClaimed(map, ComNumber)) return ERROR_SUCCESS;
+    result = RefuseForeignValue(map, "ComDBReleasePort", ComNumber);
+    if (result != ERROR_SUCCESS) return result;
     SetClaimed(map, ComNumber, false);
-    return StoreBitmap(slot->key, map);
-}
-
-LONG WINAPI ComDBClaimNextFreePort(HCOMDB hComDB, LPDWORD ComNumber)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot || !ComNumber) return ERROR_INVALID_PARAMETER;
-
-    DatabaseLock lock(slot->mutex);
-    if (lock.result != ERROR_SUCCESS) return lock.result;
-    PortBitmap map;
-    LONG result = LoadBitmap(slot->key, map);
-    if (result != ERROR_SUCCESS) return result;
-
-    for (DWORD port = 1; port <= map.portCount; ++port) {
-        if (IsClaimed(map, port)) continue;
-        SetClaimed(map, port, true);
-        result = StoreBitmap(slot->key, map);
-        if (result == ERROR_SUCCESS) *ComNumber = port;
-        return result;
-    }
-    return ERROR_NO_LOG_SPACE;
-}
-
-LONG WINAPI ComDBResizeDatabase(HCOMDB hComDB, DWORD NewSize)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot) return ERROR_INVALID_PARAMETER;
-
-    DatabaseLock lock(slot->mutex);
-    if (lock.result != ERROR_SUCCESS) return lock.result;
-    PortBitmap map;
-    LONG result = LoadBitmap(slot->key, map);
-    if (result != ERROR_SUCCESS) return result;
-    if (NewSize <= map.portCount || NewSize > COMDB_MAX_PORTS_ARBITRATED || NewSize % resizeStep != 0) {
-        return ERROR_BAD_LENGTH;
-    }
-    // The bytes past the old size are already zero: the new numbers are free.
-    map.portCount = NewSize;
     return StoreBitmap(slot->key, map);
 }
 
