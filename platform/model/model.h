@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "resources/layout.h"
 
 // Forgets every window, queue, message box, scripted answer, modal driver,
 // kernel setting, COM database bit and notification count. Call it between
@@ -20,10 +19,6 @@
 void ModelReset();
 
 // ---- dialogs ----
-
-// Where dialogs find their templates; nullptr restores FindDialogLayout.
-using ModelLayoutLookup = const DialogLayout* (*)(int templateId);
-void ModelSetLayoutLookup(ModelLayoutLookup lookup);
 
 // Creates a modeless dialog owned by the calling thread, sends it the
 // initialise message and activates it (see platform_model.cpp for focus).
@@ -44,8 +39,6 @@ void ModelSetModalDriver(int templateId, ModelDriver driver, void* context);
 void ModelPump();
 // Pumps until done(context) or timeoutMs passed; returns done(context).
 bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs);
-// Calls other threads have handed to the calling thread and wait on, not yet run.
-int ModelWaitingCalls();
 
 // ---- reading controls back ----
 // Texts as stored (UTF-8). Each returns false when the control (or row) is
@@ -59,9 +52,16 @@ int ModelProgressMax(Window dialog, int id);  // -1 when missing
 int ModelProgressPos(Window dialog, int id);  // -1 when missing
 // The edit control's text limit in UTF-16 units, 0 when missing.
 unsigned ModelEditLimit(Window dialog, int id);
+// The edit control's text length in UTF-16 units (-1 when missing), kept by
+// the control, so it costs nothing to read however long the log grows.
+int ModelEditLength(Window dialog, int id);
+// Places the selection of an edit control as a user's click or drag would,
+// on the owner thread (EM_SETSEL): positions in UTF-16 units, a negative one
+// or one past the end meaning the end; start == end is a caret. Lets a test
+// move the caret while another thread appends.
+void ModelSetEditSelection(Window dialog, int id, int start, int end);
 bool ModelHasFocus(Window dialog, int id);
 int ModelWindowIcon(Window window);  // 0 when none was set
-bool ModelIsDialogEnabled(Window dialog);
 
 // ---- message boxes ----
 struct ModelBox {
@@ -83,7 +83,6 @@ void ModelResetQuit();
 
 // ---- kernel ----
 void ModelSetLocalTime(LocalTime time);  // fixed from now on
-void ModelUseRealLocalTime();
 std::string ModelDebugText();  // everything DebugOutput received since the last clear
 void ModelClearDebugText();
 // The result TryOpenPort reports for a device path: 0 opens, anything else
@@ -106,7 +105,6 @@ std::vector<std::string> ModelRunCommands();
 // QueryWow64: 1 runs under the 32-bit emulation of 64-bit Windows, 0 (the
 // default) does not, -1 the system has no IsWow64Process.
 void ModelSetWow64(int state);
-int ModelWindowAccelerators(Window window);  // the table attached, 0 for none
 
 // ---- COM port database ----
 constexpr inline unsigned kModelComDbNumbers = 4096;

@@ -32,6 +32,7 @@
 #include <string_view>
 
 #include "resources/ids.h"
+#include "resources/layout.h"
 #include "resources/strings.h"
 
 namespace {
@@ -74,6 +75,11 @@ struct ModelControl {
     bool visible = true;
     bool checked = false;
     std::string text;  // window text: label, edit text, combo edit field, status text
+    // An edit control's length and selection, in UTF-16 units as the Unicode
+    // control counts them; the caret is an empty selection.
+    std::size_t units = 0;
+    std::size_t selStart = 0;
+    std::size_t selEnd = 0;
     std::vector<std::string> rows;
     int selection = -1;
     std::size_t limit = kEditDefaultLimit;
@@ -89,7 +95,6 @@ struct ModelWindow {
     std::thread::id owner;
     std::string title;
     int icon = 0;
-    int accelerators = 0;
     std::vector<ModelControl> controls;
     bool alive = true;
     bool destroying = false;
@@ -142,7 +147,6 @@ std::string Lowercase(std::string_view text) {
 struct State {
     std::vector<std::unique_ptr<ModelWindow>> windows;
     std::map<std::thread::id, ThreadState> threads;
-    ModelLayoutLookup lookup = nullptr;
     std::map<int, Driver> drivers;
 
     std::deque<ModelBox> boxes;
@@ -599,12 +603,7 @@ void DestroyNow(ModelWindow* w) {
 }
 
 ModelWindow* CreateDialogWindow(int templateId, DialogProc proc, Window owner, bool modal) {
-    ModelLayoutLookup lookup;
-    {
-        std::lock_guard lock(Lock());
-        lookup = S().lookup != nullptr ? S().lookup : FindDialogLayout;
-    }
-    const DialogLayout* layout = lookup(templateId);
+    const DialogLayout* layout = FindDialogLayout(templateId);
     if (layout == nullptr || proc == nullptr) {
         return nullptr;
     }
@@ -664,22 +663,45 @@ std::size_t Utf16Units(std::string_view text) {
     return units;
 }
 
-// The longest prefix of whole characters that takes at most units UTF-16 units.
-std::size_t PrefixWithin(std::string_view text, std::size_t units) {
-    std::size_t used = 0;
+// The longest prefix of whole characters that takes at most units UTF-16
+// units; *used gets the units it takes.
+std::size_t PrefixWithin(std::string_view text, std::size_t units, std::size_t* used) {
+    *used = 0;
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t need = static_cast<unsigned char>(text[i]) >= 0xF0u ? 2 : 1;
-        if (used + need > units) {
+        if (*used + need > units) {
             break;
         }
-        used += need;
+        *used += need;
         ++i;
         while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u) {
             ++i;
         }
     }
     return i;
+}
+
+// The byte offset in text of a position in UTF-16 units (within its length).
+std::size_t ByteOffset(std::string_view text, std::size_t units) {
+    std::size_t used = 0;
+    return PrefixWithin(text, units, &used);
+}
+
+// EM_REPLACESEL: the selection gives way to as much of text as the limit
+// leaves room for, and the caret stands after it.
+void ReplaceSelectionLocked(ModelControl* c, std::string_view text) {
+    std::size_t start = std::min(c->selStart, c->selEnd);
+    std::size_t end = std::max(c->selStart, c->selEnd);
+    std::size_t kept = c->units - (end - start);
+    std::size_t added = 0;
+    std::size_t fit = PrefixWithin(text, c->limit > kept ? c->limit - kept : 0, &added);
+    // The caret at the end (every append) needs no walk through the text.
+    std::size_t from = start == c->units ? c->text.size() : ByteOffset(c->text, start);
+    std::size_t to = end == c->units ? c->text.size() : ByteOffset(c->text, end);
+    c->text.replace(from, to - from, text.substr(0, fit));
+    c->units = kept + added;
+    c->selStart = c->selEnd = start + added;
 }
 
 // Copies text into buffer, terminated, cut at a character boundary.
@@ -897,18 +919,13 @@ bool IsControlEnabled(Window dialog, int id) {
 
 // ---- edit, progress bar, status bar ----
 
+// The caret moved to the end and the text put there, in one step on the
+// owner thread: a selection the user makes meanwhile cannot come between
+// the two, so a line from a worker never lands inside the text.
 void EditAppendText(Window dialog, int id, const char* text) {
     WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
-        std::string_view added = text != nullptr ? text : "";
-        // UTF-8 never takes fewer bytes than UTF-16 units: text that fits
-        // in bytes fits, and the whole text need not be counted.
-        if (c->text.size() + added.size() <= c->limit) {
-            c->text.append(added);
-            return;
-        }
-        std::size_t used = Utf16Units(c->text);
-        std::size_t room = c->limit > used ? c->limit - used : 0;
-        c->text.append(added.substr(0, PrefixWithin(added, room)));
+        c->selStart = c->selEnd = c->units;
+        ReplaceSelectionLocked(c, text != nullptr ? text : "");
     });
 }
 
@@ -918,12 +935,15 @@ void EditRaiseLimit(Window dialog, int id) {
     });
 }
 
-// WM_SETTEXT: any control's text, not cut by an edit control's limit.
+// WM_SETTEXT: any control's text, not cut by an edit control's limit; the
+// caret goes to the start.
 void EditSetText(Window dialog, int id, const char* text) {
     OnOwner(dialog, [&] {
         std::lock_guard lock(Lock());
         if (ModelControl* c = ControlLocked(dialog, id)) {
             c->text = text != nullptr ? text : "";
+            c->units = Utf16Units(c->text);
+            c->selStart = c->selEnd = 0;
         }
     });
 }
@@ -1254,15 +1274,8 @@ bool QueryWow64(bool* isWow64) {
     return S().wow64 >= 0;
 }
 
-// Recorded only: the model has no keyboard to translate.
-void AttachAccelerators(Window dialog, int acceleratorsId) {
-    OnOwner(dialog, [&] {
-        std::lock_guard lock(Lock());
-        if (ModelWindow* w = LiveLocked(dialog)) {
-            w->accelerators = acceleratorsId;
-        }
-    });
-}
+// The model has no keyboard to translate.
+void AttachAccelerators(Window, int) {}
 
 // ---- COM port database ----
 // A bitmap of 4096 numbers, COMn at bit n-1, low bit of each byte first.
@@ -1355,11 +1368,6 @@ void ModelReset() {
     lastError = 0;
 }
 
-void ModelSetLayoutLookup(ModelLayoutLookup lookup) {
-    std::lock_guard lock(Lock());
-    S().lookup = lookup;
-}
-
 Window ModelOpenDialog(int templateId, DialogProc proc) {
     ModelWindow* w = CreateDialogWindow(templateId, proc, nullptr, false);
     if (w == nullptr) {
@@ -1443,11 +1451,6 @@ bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs) {
     }
 }
 
-int ModelWaitingCalls() {
-    std::lock_guard lock(Lock());
-    return static_cast<int>(SelfLocked().sent.size());
-}
-
 bool ModelListRow(Window dialog, int id, int row, std::string* text) {
     std::lock_guard lock(Lock());
     ModelControl* c = ControlLocked(dialog, id, ControlKind::ListBox);
@@ -1510,6 +1513,22 @@ int ModelProgressPos(Window dialog, int id) {
     return c != nullptr ? c->position : -1;
 }
 
+void ModelSetEditSelection(Window dialog, int id, int start, int end) {
+    WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
+        auto place = [c](int position) {
+            return position < 0 ? c->units : std::min(static_cast<std::size_t>(position), c->units);
+        };
+        c->selStart = place(start);
+        c->selEnd = place(end);
+    });
+}
+
+int ModelEditLength(Window dialog, int id) {
+    std::lock_guard lock(Lock());
+    ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit);
+    return c != nullptr ? static_cast<int>(c->units) : -1;
+}
+
 unsigned ModelEditLimit(Window dialog, int id) {
     std::lock_guard lock(Lock());
     ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit);
@@ -1531,12 +1550,6 @@ int ModelWindowIcon(Window window) {
     std::lock_guard lock(Lock());
     ModelWindow* w = LiveLocked(window);
     return w != nullptr ? w->icon : 0;
-}
-
-bool ModelIsDialogEnabled(Window dialog) {
-    std::lock_guard lock(Lock());
-    ModelWindow* w = LiveLocked(dialog);
-    return w != nullptr && w->enabled;
 }
 
 void ModelQueueAnswer(int answer) {
@@ -1587,11 +1600,6 @@ void ModelSetLocalTime(LocalTime time) {
     std::lock_guard lock(Lock());
     S().fixedTime = true;
     S().time = time;
-}
-
-void ModelUseRealLocalTime() {
-    std::lock_guard lock(Lock());
-    S().fixedTime = false;
 }
 
 std::string ModelDebugText() {
@@ -1670,12 +1678,6 @@ std::vector<std::string> ModelRunCommands() {
 void ModelSetWow64(int state) {
     std::lock_guard lock(Lock());
     S().wow64 = state;
-}
-
-int ModelWindowAccelerators(Window window) {
-    std::lock_guard lock(Lock());
-    ModelWindow* w = LiveLocked(window);
-    return w != nullptr ? w->accelerators : 0;
 }
 
 void ModelComDbSetClaimed(unsigned number, bool claimed) {

@@ -1,19 +1,18 @@
 // What the portable tests need beyond the platform seam: open a dialog, pump
-// its messages, answer message boxes and read controls back. Implemented over
-// the in-memory platform for native runs (harness_model.cpp) and over real
-// Win32 controls for runs under Wine (harness_win32.cpp).
+// its messages, answer message boxes, read controls back and act as the user
+// on the log. Implemented over the in-memory platform for native runs
+// (harness_model.cpp) and over real Win32 controls under Wine
+// (harness_win32.cpp).
 #pragma once
 
-#include <cstddef>
+#include <string>
 
 #include "platform/platform.h"
 
 // Creates a dialog from a template, modeless, owned by the calling thread
-// (which becomes its user-interface thread), and sends it the initialise
-// message.
+// (which becomes its user-interface thread), and shows it.
 Window HarnessOpenDialog(int templateId, DialogProc proc);
-// Destroys a dialog opened with HarnessOpenDialog (its procedure sees the
-// destroy message) unless the program already did.
+// Destroys a dialog opened with HarnessOpenDialog.
 void HarnessCloseDialog(Window dialog);
 
 // Runs the calling thread's pending sent and posted messages once.
@@ -21,39 +20,27 @@ void HarnessPump();
 // Pumps until done(context) is true or timeoutMs passed; returns done(context).
 bool HarnessPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs);
 
-// Message boxes shown by the program are recorded and answered from a queue
-// of scripted answers; a box with no queued answer is answered with its
-// default (OK, Yes, or OK) and counted as unscripted.
+// Message boxes, from any thread, are recorded and answered from a queue of
+// scripted answers; a box with no queued answer gets its default (OK or Yes)
+// and is counted as unscripted.
 struct HarnessBox {
     Window owner;
     unsigned kind;  // kBoxInfoOk, kBoxInfoYesNo, kBoxWarningOkCancel, kBoxWarningOk
-    char text[10240];
-    char caption[128];
+    std::string text;
+    std::string caption;
 };
 void HarnessQueueAnswer(int answer);
 int HarnessBoxCount();
-const HarnessBox& HarnessBoxAt(int index);
+HarnessBox HarnessBoxAt(int index);
 int HarnessUnscriptedBoxes();
 void HarnessResetBoxes();  // forgets recorded boxes and queued answers
 
-// A modal dialog run by the program (RunModalDialog) with this template is
-// handed to driver after its initialise message; the driver works it and ends
-// it with EndModalDialog. If the driver returns without ending it, the harness
-// ends it with 2 (cancel).
-using HarnessDriver = void (*)(Window dialog, void* context);
-void HarnessSetModalDriver(int templateId, HarnessDriver driver, void* context);
-
-// Reading controls back; texts are UTF-8, truncated to the buffer. Each
-// returns the full length of the text, or -1 when the row or control is missing.
-int HarnessListText(Window dialog, int id, int row, char* buffer, std::size_t size);
-int HarnessComboText(Window dialog, int id, int row, char* buffer, std::size_t size);
-int HarnessEditText(Window dialog, int id, char* buffer, std::size_t size);
-int HarnessControlText(Window dialog, int id, char* buffer, std::size_t size);
-int HarnessStatusText(Window dialog, int id, char* buffer, std::size_t size);
-int HarnessWindowTitle(Window window, char* buffer, std::size_t size);
-int HarnessProgressMax(Window dialog, int id);
-int HarnessProgressPos(Window dialog, int id);
+// Texts read back as UTF-8; "<missing>" when the control or row is not there.
+std::string HarnessText(Window dialog, int id);  // window text: an edit's text, a button's label
+std::string HarnessRowText(Window dialog, int id, int row);  // of a list or combo box
 bool HarnessHasFocus(Window dialog, int id);
-// Whether PostQuit was called since the last reset, and its code.
-bool HarnessQuitPosted(int* code);
-void HarnessResetQuit();
+
+// The edit control's length in UTF-16 units, and its selection placed as by
+// the user (EM_SETSEL); see ModelSetEditSelection.
+int HarnessEditLength(Window dialog, int id);
+void HarnessSetEditSelection(Window dialog, int id, int start, int end);
