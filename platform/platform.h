@@ -89,6 +89,8 @@ void EnableControl(Window dialog, int id, bool enable);
 bool IsControlEnabled(Window dialog, int id);
 
 // ---- edit, progress bar, status bar ----
+// On the dialog's own thread: it takes several messages on Win32, so another
+// thread sends the dialog a message whose handling appends (SendDialogMessage).
 void EditAppendText(Window dialog, int id, const char* text);
 void EditRaiseLimit(Window dialog, int id);
 void EditSetText(Window dialog, int id, const char* text);

@@ -62,6 +62,7 @@ int ModelEditLength(Window dialog, int id);
 void ModelSetEditSelection(Window dialog, int id, int start, int end);
 bool ModelHasFocus(Window dialog, int id);
 int ModelWindowIcon(Window window);  // 0 when none was set
+bool ModelIsDialogEnabled(Window dialog);  // false while a modal dialog it owns runs
 
 // ---- message boxes ----
 struct ModelBox {

@@ -1552,6 +1552,12 @@ int ModelWindowIcon(Window window) {
     return w != nullptr ? w->icon : 0;
 }
 
+bool ModelIsDialogEnabled(Window dialog) {
+    std::lock_guard lock(Lock());
+    ModelWindow* w = LiveLocked(dialog);
+    return w != nullptr && w->enabled;
+}
+
 void ModelQueueAnswer(int answer) {
     std::lock_guard lock(Lock());
     S().answers.push_back(answer);
