@@ -85,8 +85,9 @@ RunRefusal CheckRequest(const RunRequest& request) {
 }
 
 bool IsUpstreamOnly(const RunRequest& request) {
-    if (request.scope == RenameScope::SelectedPort || request.plan.hubMode == 0 ||
-        (request.plan.upMask & kHubGroupOn) == 0 || (request.plan.downMask & kHubGroupOn) != 0) {
+    // The masks are read only for the hub plan.
+    if (request.scope == RenameScope::SelectedPort || (request.plan.upMask & kHubGroupOn) == 0 ||
+        (request.plan.downMask & kHubGroupOn) != 0) {
         return false;
     }
     LogMessage(kLogUpstreamOnly);

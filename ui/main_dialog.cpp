@@ -32,7 +32,7 @@ constexpr int kRequestControls[] = {IDC_ADAPTER_LIST, IDC_PORT_LIST,   IDC_CATEG
                                     IDC_PLAN_SEQUENTIAL, IDC_ENUMERATE, IDC_CHANGE};
 
 // Whether the system is 64-bit Windows; written by InitMainDialog.
-bool osIs64 = false;
+bool osIs64;
 // Registration for USB device interface notifications; user-interface thread only.
 void* usbNotification = nullptr;
 
