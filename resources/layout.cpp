@@ -152,16 +152,70 @@ constexpr std::array<DialogLayout, 3> kDialogs = {{
      kWsPopup | kWsCaption | kWsSysMenu | kDsModalFrame | kDsSetFont, kAboutControls},
 }};
 
-// groupStart is WS_GROUP, kept apart for readers that do not decode styles.
-constexpr bool GroupFlagsAgree(std::span<const ControlLayout> controls) {
-    for (const ControlLayout& c : controls) {
-        if (c.groupStart != ((c.style & kWsGroup) != 0)) return false;
+// ---- the tables' own rules, checked by the compiler ----
+
+// The type bits each kind needs.
+constexpr bool KindMatchesStyle(ControlKind kind, std::uint32_t style) {
+    switch (kind) {
+    case K::Static: return (style & 0x1F) == kSsLeft;
+    case K::Icon: return (style & 0x1F) == kSsIcon;
+    case K::GroupBox: return (style & 0xF) == kBsGroupBox;
+    case K::PushButton: return (style & 0xF) == kBsPushButton;
+    case K::DefaultPushButton: return (style & 0xF) == kBsDefPushButton;
+    case K::AutoRadio: return (style & 0xF) == kBsAutoRadioButton;
+    case K::AutoCheck: return (style & 0xF) == kBsAutoCheckBox;
+    case K::ListBox: return (style & kList) == kList;
+    case K::ComboBox: return (style & 0x3) == kCbsDropDown;
+    case K::Edit: return (style & kEsMultiLine) != 0;
+    case K::Progress: return (style & kPbsSmooth) != 0;
+    case K::StatusBar: return (style & (kCcsNoResize | kCcsNoParentAlign)) == (kCcsNoResize | kCcsNoParentAlign);
+    }
+    return false;
+}
+
+// Every control is shown, has a text, styles that fit its kind, groupStart
+// equal to WS_GROUP (kept apart for readers that do not decode styles), an id
+// of its own, and lies inside its dialog (a combo box's height is that of its
+// open list, which may reach past the dialog).
+constexpr bool Sound(const DialogLayout& dialog) {
+    for (size_t i = 0; i < dialog.controls.size(); ++i) {
+        const ControlLayout& c = dialog.controls[i];
+        if ((c.style & kShown) != kShown || c.text == nullptr || !KindMatchesStyle(c.kind, c.style) ||
+            c.groupStart != ((c.style & kWsGroup) != 0) || c.x < 0 || c.y < 0 || c.x + c.width > dialog.width ||
+            (c.kind != K::ComboBox && c.y + c.height > dialog.height)) {
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (c.id != -1 && dialog.controls[j].id == c.id) return false;
+        }
     }
     return true;
 }
 
-static_assert(GroupFlagsAgree(kMainControls) && GroupFlagsAgree(kUsageControls) &&
-              GroupFlagsAgree(kAboutControls));
+// The radio buttons in template order, a 0 after each group: a group runs from
+// a control with WS_GROUP to the next one, as the dialog manager sees it.
+constexpr bool RadioGroupsAre(std::span<const ControlLayout> controls, std::span<const int> expected) {
+    size_t at = 0;
+    bool open = false;
+    auto next = [&](int id) { return at < expected.size() && expected[at++] == id; };
+    for (const ControlLayout& c : controls) {
+        if (c.groupStart && open) {
+            if (!next(0)) return false;
+            open = false;
+        }
+        if (c.kind == K::AutoRadio) {
+            if (!next(c.id)) return false;
+            open = true;
+        }
+    }
+    return (!open || next(0)) && at == expected.size();
+}
+
+constexpr int kMainRadios[] = {IDC_SCOPE_PORT, IDC_SCOPE_CARD, IDC_SCOPE_ALL, 0, IDC_PLAN_SEQUENTIAL, IDC_PLAN_HUB, 0};
+
+static_assert(Sound(kDialogs[0]) && Sound(kDialogs[1]) && Sound(kDialogs[2]));
+static_assert(RadioGroupsAre(kMainControls, kMainRadios) && RadioGroupsAre(kUsageControls, {}) &&
+              RadioGroupsAre(kAboutControls, {}));
 
 }  // namespace
 
