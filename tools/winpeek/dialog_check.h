@@ -27,10 +27,9 @@ inline std::string Utf8(const wchar_t* text) { return Utf8(text, wcslen(text)); 
 
 // Sent with a bound, so that a program that stopped answering fails the
 // command instead of hanging it.
-inline bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr,
-                 UINT timeoutMs = 5000) {
+inline bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr) {
     DWORD_PTR answer = 0;
-    const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer);
+    const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer);
     if (result != nullptr) *result = static_cast<LRESULT>(answer);
     return ok != 0;
 }

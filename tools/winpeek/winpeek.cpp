@@ -20,12 +20,7 @@
 
 namespace {
 
-using peek::ClassName;
-using peek::ControlId;
-using peek::Send;
-using peek::Style;
-using peek::Text;
-using peek::Value;
+using namespace peek;
 using Args = std::vector<std::string>;
 
 void Line(const std::string& text) {
@@ -108,17 +103,14 @@ std::vector<HWND> MessageBoxes() {
     return boxes;
 }
 
-HWND Control(HWND dialog, int id) {
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ControlId(child) == id) return child;
-    }
-    return nullptr;
+// The control ID (0: the dialog itself) of dialog WHICH, or nullptr.
+HWND Find(const std::string& which, int id) {
+    HWND dialog = FindDialog(which);
+    return dialog == nullptr || id == 0 ? dialog : GetDlgItem(dialog, id);
 }
 
-// The control ID of dialog WHICH, or nullptr after saying which is missing.
 HWND Require(const std::string& which, int id) {
-    HWND dialog = FindDialog(which);
-    HWND control = dialog == nullptr ? nullptr : id == 0 ? dialog : Control(dialog, id);
+    HWND control = Find(which, id);
     if (control == nullptr) Fail("no dialog " + which + " with control " + std::to_string(id));
     return control;
 }
@@ -315,10 +307,8 @@ int CommandSelect(const Args& a) {
 int CommandWaitText(const Args& a) {
     int count = 0;
     const bool done = WaitUntil(Deadline(a[4]), [&] {
-        HWND dialog = FindDialog(a[0]);
-        HWND control = dialog ? Control(dialog, ToInt(a[1])) : nullptr;
-        count = control ? CountOf(Text(control), a[2]) : 0;
-        return count >= ToInt(a[3]);
+        HWND control = Find(a[0], ToInt(a[1]));
+        return (count = control ? CountOf(Text(control), a[2]) : 0) >= ToInt(a[3]);
     });
     Line("count: " + std::to_string(count));
     return done ? 0 : Fail("timed out waiting for " + a[3] + " times " + a[2]);
@@ -326,11 +316,8 @@ int CommandWaitText(const Args& a) {
 
 // wait-enabled WHICH ID MS
 int CommandWaitEnabled(const Args& a) {
-    const bool done = WaitUntil(Deadline(a[2]), [&] {
-        HWND dialog = FindDialog(a[0]);
-        HWND control = dialog ? Control(dialog, ToInt(a[1])) : nullptr;
-        return control != nullptr && IsWindowEnabled(control);
-    });
+    HWND control = nullptr;
+    const bool done = WaitUntil(Deadline(a[2]), [&] { return (control = Find(a[0], ToInt(a[1]))) && IsWindowEnabled(control); });
     return done ? 0 : Fail("control " + a[1] + " stays disabled");
 }
 
@@ -494,9 +481,8 @@ int CommandLaunch(const Args& a) {
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     const bool filled = WaitUntil(Deadline(a[1]), [&] {
-        HWND dialog = FindDialog("main");
-        HWND list = dialog ? Control(dialog, IDC_ADAPTER_LIST) : nullptr;
-        return list && Value(list, LB_GETCOUNT) > 0 && CountOf(Text(Control(dialog, IDC_LOG)), "***已查找到") > 0;
+        HWND list = Find("main", IDC_ADAPTER_LIST);
+        return list && Value(list, LB_GETCOUNT) > 0 && CountOf(Text(Find("main", IDC_LOG)), "***已查找到") > 0;
     });
     Print("startup", Milliseconds(from));
     return filled ? 0 : Fail("the lists stay empty");
@@ -510,16 +496,19 @@ LRESULT CALLBACK Plain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
 // text the first click appended, appended in one piece to a shown edit
 // control of the log's size that holds the log's text from before it.
 int CommandEnumerate(const Args& a) {
-    HWND dialog = Require("main", 0);
-    HWND log = dialog ? Control(dialog, IDC_LOG) : nullptr;
-    HWND button = dialog ? Control(dialog, IDC_ENUMERATE) : nullptr;
+    HWND log = Require("main", IDC_LOG);
+    HWND button = Require("main", IDC_ENUMERATE);
     if (log == nullptr || button == nullptr) return 1;
     std::string before, after;
     for (int i = 1; i <= ToInt(a[0]); ++i) {
         if (i == 1) before = Text(log);
         LARGE_INTEGER from;
         QueryPerformanceCounter(&from);
-        if (!Send(button, BM_CLICK, 0, 0, nullptr, 600000)) return Fail("Enumerate did not return");
+        // Not SMTO_ABORTIFHUNG: a long Enumerate makes the program look hung.
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 600000, &ignored)) {
+            return Fail("Enumerate did not return");
+        }
         Print(("enumerate " + std::to_string(i)).c_str(), Milliseconds(from));
         if (i == 1) after = Text(log);
     }
