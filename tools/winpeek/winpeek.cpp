@@ -1,6 +1,7 @@
 // winpeek: reads and operates the program's windows from outside, as a user
-// would, for the demo, the black-box tests and the benchmark under Wine. It
-// runs in the program's prefix and on its display. Not shipped.
+// would, for the demo, the black-box tests and the benchmark under Wine (whose
+// timing commands live in bench/wine/). It runs in the program's prefix and on
+// its display. Not shipped.
 //
 // Output is UTF-8, one fact a line. Exit code 0 on success, 1 when a check
 // fails or a wait times out, 2 for a bad command line. Every wait is bounded.
@@ -10,13 +11,16 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tools/winpeek/dialog_check.h"
+
+// The Wine benchmark's measurements (bench/wine/timing.cpp).
+int BenchLaunch(const std::vector<std::string>& args);
+int BenchEnumerate(const std::vector<std::string>& args);
 
 namespace {
 
@@ -191,7 +195,8 @@ int CommandComDb(const Args& a) {
         }
         int last = n;
         while (last < kNumbers && claimed[static_cast<size_t>(last + 1)]) ++last;
-        list += (list.empty() ? "" : ",") + std::to_string(n) + (last == n ? "" : "-" + std::to_string(last));
+        list.append(list.empty() ? "" : ",").append(std::to_string(n));
+        if (last != n) list.append("-").append(std::to_string(last));
         n = last;
     }
     Line("claimed: " + (list.empty() ? std::string("none") : list));
@@ -263,12 +268,10 @@ int CommandDump(const Args& a) {
     return 0;
 }
 
-// text WHICH ID: the text of a control (0: the caption) as it is.
-int CommandText(const Args& a) {
-    HWND control = Require(a[0], ToInt(a[1]));
-    if (control == nullptr) return 1;
-    Line(Text(control));
-    return 0;
+// click WHICH ID: a sent click, for buttons that return at once.
+int CommandClick(const Args& a) {
+    HWND button = Require(a[0], ToInt(a[1]));
+    return button != nullptr && Send(button, BM_CLICK, 0, 0) ? 0 : Fail("the click was not handled");
 }
 
 // press WHICH ID: a posted click, for buttons that open a modal window.
@@ -355,20 +358,14 @@ int CommandAnswer(const Args& a) {
     return WaitUntil(GetTickCount64() + 5000, [&] { return !IsWindowVisible(box); }) ? 0 : Fail("the box stays");
 }
 
-// boxes: describes every open message box; fails if there is one.
-int CommandBoxes(const Args&) {
-    const std::vector<HWND> boxes = MessageBoxes();
-    for (HWND box : boxes) DescribeBox(box);
-    return boxes.empty() ? 0 : Fail("a message box is open");
-}
-
 // watchdog SECONDS LIFETIME: fails as soon as a message box has stayed open
 // for SECONDS, after describing it; succeeds when LIFETIME seconds end.
+// "watchdog 0 0" fails on any box open now.
 int CommandWatchdog(const Args& a) {
     const ULONGLONG limit = std::strtoull(a[0].c_str(), nullptr, 0) * 1000;
     const ULONGLONG end = GetTickCount64() + std::strtoull(a[1].c_str(), nullptr, 0) * 1000;
     std::map<HWND, ULONGLONG> firstSeen;
-    for (ULONGLONG now = GetTickCount64(); now < end; Sleep(200), now = GetTickCount64()) {
+    for (ULONGLONG now = GetTickCount64(); now <= end; Sleep(200), now = GetTickCount64()) {
         std::map<HWND, ULONGLONG> seen;
         for (HWND box : MessageBoxes()) {
             seen[box] = firstSeen.count(box) ? firstSeen[box] : now;
@@ -383,14 +380,13 @@ int CommandWatchdog(const Args& a) {
     return 0;
 }
 
-// device-change arrival|removal [volume]: WM_DEVICECHANGE to the main dialog
-// as the system broadcasts it, for a USB device interface or a volume. It
-// carries a pointer, so it is sent: it cannot be posted.
+// device-change arrival|removal: WM_DEVICECHANGE to the main dialog as the
+// system broadcasts it for a USB device interface. It carries a pointer, so
+// it is sent: it cannot be posted.
 int CommandDeviceChange(const Args& a) {
     HWND dialog = Require("main", 0);
     if (dialog == nullptr) return 1;
     const WPARAM event = a[0] == "arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
-    DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 1u << 5, 0};
     static const wchar_t name[] = L"\\\\?\\USB#VID_3F2C&PID_4104#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     BYTE buffer[sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + sizeof name] = {};
     auto* usb = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer);
@@ -398,30 +394,25 @@ int CommandDeviceChange(const Args& a) {
     usb->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     usb->dbcc_classguid = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
     std::memcpy(usb->dbcc_name, name, sizeof name);
-    const LPARAM data = a.size() > 1 && a[1] == "volume" ? reinterpret_cast<LPARAM>(&volume)
-                                                         : reinterpret_cast<LPARAM>(buffer);
-    return Send(dialog, WM_DEVICECHANGE, event, data) ? 0 : Fail("WM_DEVICECHANGE not delivered");
+    return Send(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(buffer)) ? 0 : Fail("not delivered");
 }
 
-// process WHICH: "BITS IMAGE" of the dialog's process.
+// process WHICH: "BITS IMAGE" of the dialog's process. winpeek runs as the
+// program's build does: 64-bit in the WoW64 prefix, where an emulated process
+// is 32-bit, and 32-bit in the 32-bit prefix.
 int CommandProcess(const Args& a) {
     HWND dialog = Require(a[0], 0);
     DWORD pid = 0;
     if (dialog == nullptr || GetWindowThreadProcessId(dialog, &pid) == 0) return 1;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     BOOL emulated = FALSE;
-    BOOL selfEmulated = FALSE;
     wchar_t image[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;
     const bool ok = process != nullptr && IsWow64Process(process, &emulated) &&
-                    IsWow64Process(GetCurrentProcess(), &selfEmulated) &&
                     QueryFullProcessImageNameW(process, 0, image, &size);
     if (process != nullptr) CloseHandle(process);
     if (!ok) return Fail("cannot query the process of " + a[0]);
-    // Emulated means 32-bit; any other is native to the system, which is
-    // 64-bit when this tool is 64-bit or itself emulated.
-    const bool system64 = sizeof(void*) == 8 || selfEmulated;
-    Line((emulated || !system64 ? "32 " : "64 ") + peek::Utf8(image));
+    Line((emulated || sizeof(void*) == 4 ? "32 " : "64 ") + peek::Utf8(image));
     return 0;
 }
 
@@ -447,97 +438,6 @@ int CommandLayout(const Args& a) {
     return mismatches.empty() ? 0 : Fail("template " + a[0] + " differs from its table");
 }
 
-// ---- benchmark commands: times taken with the performance counter ----
-
-double Milliseconds(LARGE_INTEGER from) {
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void Print(const char* what, double ms) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s %.1f", what, ms);
-    Line(line);
-}
-
-// launch PROGRAM MS: starts PROGRAM in its folder; prints the time until its
-// lists are filled and the log shows the tree summary.
-int CommandLaunch(const Args& a) {
-    std::wstring path = Wide(a[0]);
-    std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
-    std::wstring line = L"\"" + path + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    LARGE_INTEGER from;
-    QueryPerformanceCounter(&from);
-    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &started)) {
-        return Fail("cannot start " + a[0]);
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    const bool filled = WaitUntil(Deadline(a[1]), [&] {
-        HWND list = Find("main", IDC_ADAPTER_LIST);
-        return list && Value(list, LB_GETCOUNT) > 0 && CountOf(Text(Find("main", IDC_LOG)), "***已查找到") > 0;
-    });
-    Print("startup", Milliseconds(from));
-    return filled ? 0 : Fail("the lists stay empty");
-}
-
-LRESULT CALLBACK Plain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// enumerate N: N Enumerate clicks, each sent and timed; then the floor: the
-// text the first click appended, appended in one piece to a shown edit
-// control of the log's size that holds the log's text from before it.
-int CommandEnumerate(const Args& a) {
-    HWND log = Require("main", IDC_LOG);
-    HWND button = Require("main", IDC_ENUMERATE);
-    if (log == nullptr || button == nullptr) return 1;
-    std::string before, after;
-    for (int i = 1; i <= ToInt(a[0]); ++i) {
-        if (i == 1) before = Text(log);
-        LARGE_INTEGER from;
-        QueryPerformanceCounter(&from);
-        // Not SMTO_ABORTIFHUNG: a long Enumerate makes the program look hung.
-        DWORD_PTR ignored = 0;
-        if (!SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 600000, &ignored)) {
-            return Fail("Enumerate did not return");
-        }
-        Print(("enumerate " + std::to_string(i)).c_str(), Milliseconds(from));
-        if (i == 1) after = Text(log);
-    }
-    if (after.size() <= before.size() || after.compare(0, before.size(), before) != 0) {
-        return Fail("the first Enumerate appended nothing");
-    }
-    WNDCLASSW frame{};
-    frame.lpfnWndProc = Plain;
-    frame.lpszClassName = L"floor";
-    RegisterClassW(&frame);
-    RECT r;
-    GetWindowRect(log, &r);
-    HWND window = CreateWindowW(L"floor", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, r.right - r.left + 40,
-                                r.bottom - r.top + 60, nullptr, nullptr, nullptr, nullptr);
-    HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL |
-                                ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL, 0, 0, r.right - r.left, r.bottom - r.top,
-                                window, nullptr, nullptr, nullptr);
-    SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
-    SetWindowTextW(edit, Wide(before).c_str());
-    const std::wstring summary = Wide(after.substr(before.size()));
-    SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(-2), -2);
-    LARGE_INTEGER from;
-    QueryPerformanceCounter(&from);
-    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(summary.c_str()));
-    Print("floor", Milliseconds(from));
-    DestroyWindow(window);
-    return 0;
-}
-
 struct Command {
     const char* name;
     size_t arguments;
@@ -546,15 +446,15 @@ struct Command {
 
 const Command kCommands[] = {
     {"wait", 2, CommandWait},          {"gone", 2, CommandGone},
-    {"dump", 1, CommandDump},          {"text", 2, CommandText},
-    {"press", 2, CommandPress},        {"post", 2, CommandPost},
+    {"dump", 1, CommandDump},
+    {"press", 2, CommandPress},        {"click", 2, CommandClick},        {"post", 2, CommandPost},
     {"select", 3, CommandSelect},      {"wait-text", 5, CommandWaitText},
     {"wait-enabled", 3, CommandWaitEnabled}, {"marker", 4, CommandMarker},
-    {"answer", 3, CommandAnswer},      {"boxes", 0, CommandBoxes},
+    {"answer", 3, CommandAnswer},
     {"watchdog", 2, CommandWatchdog},  {"device-change", 1, CommandDeviceChange},
     {"comdb", 0, CommandComDb},        {"number-list", 2, CommandNumberList},
     {"process", 1, CommandProcess},    {"layout", 2, CommandLayout},
-    {"launch", 2, CommandLaunch},      {"enumerate", 1, CommandEnumerate},
+    {"launch", 2, BenchLaunch},        {"enumerate", 1, BenchEnumerate},
 };
 
 }  // namespace
