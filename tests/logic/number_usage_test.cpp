@@ -2,6 +2,7 @@
 #include "comdb/number_usage.h"
 
 #include "program_fixture.h"
+#include "services/log.h"
 
 namespace {
 
@@ -18,22 +19,20 @@ TEST_F(NumberUsageTest, FirstFreeNumberFromCom3BecomesTheStartNumber) {
     LoadCards({});
     OpenMain();
     ASSERT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
-    std::string row;
-    ModelComboRow(dialog, IDC_START_NUMBER, 0, &row);
-    EXPECT_EQ(row, "COM1 In use");
-    ModelComboRow(dialog, IDC_START_NUMBER, 3, &row);
-    EXPECT_EQ(row, "COM4 In use");
-    ModelComboRow(dialog, IDC_START_NUMBER, 4, &row);
-    EXPECT_EQ(row, "COM5");
-    ModelComboRow(dialog, IDC_START_NUMBER, 255, &row);
-    EXPECT_EQ(row, "COM256");
+    struct {
+        int row;
+        const char* text;
+    } rows[] = {{0, "COM1 In use"}, {3, "COM4 In use"}, {4, "COM5"}, {255, "COM256"}};
+    for (const auto& r : rows) {
+        std::string text;
+        ModelComboRow(dialog, IDC_START_NUMBER, r.row, &text);
+        EXPECT_EQ(text, r.text);
+    }
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 4);
 }
 
-TEST_F(NumberUsageTest, Com1AndCom2AreNeverTheDefault) {
-    for (unsigned n = 3; n <= 256; ++n) {
-        ModelComDbSetClaimed(n, true);
-    }
+TEST_F(NumberUsageTest, Com1IsNeverTheDefault) {
+    for (unsigned n = 2; n <= 256; ++n) ModelComDbSetClaimed(n, true);
     LoadCards({});
     OpenMain();
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), -1);
@@ -96,12 +95,13 @@ TEST_F(NumberUsageTest, ClaimedTestLogsTheWarningTextOnlyForClaimedNumbers) {
     EXPECT_FALSE(Contains(added, "(COM257)"));
 }
 
-TEST_F(NumberUsageTest, UnopenableDatabaseLeavesTheListAlone) {
+TEST_F(NumberUsageTest, UnopenableDatabaseLeavesTheListAloneAndIsTheProgramsFirstLogLine) {
+    lineCounter.store(0);
     ModelComDbFailOpen(5);
     LoadCards({});
     OpenMain();
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 0);
-    EXPECT_TRUE(Contains(Log(), ">> DBOpen:Last Err(5)Access is denied.\r\n")) << Log();
+    EXPECT_EQ(Log().rfind("0000#14:03:59:082>> DBOpen:Last Err(5)Access is denied.\r\n", 0), 0u) << Log();
 
     ModelComDbFailOpen(0);
     SetControlFocus(dialog, IDC_ADAPTER_LIST);

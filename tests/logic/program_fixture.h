@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -55,7 +54,7 @@ inline std::string CardJson(const CardSpec& card, int cardIndex) {
     return head + ports + "]}";
 }
 
-inline std::string CardsJson(std::initializer_list<CardSpec> cards) {
+inline std::string CardsJson(const std::vector<CardSpec>& cards) {
     std::string json = R"({"statusDelayMs": 0, "cards": [)";
     int index = 0;
     for (const CardSpec& card : cards) {
@@ -87,7 +86,7 @@ protected:
         mainDialog = nullptr;
     }
 
-    void LoadCards(std::initializer_list<CardSpec> cards) { ASSERT_TRUE(SimLoadDescription(CardsJson(cards).c_str())); }
+    void LoadCards(const std::vector<CardSpec>& cards) { ASSERT_TRUE(SimLoadDescription(CardsJson(cards).c_str())); }
 
     void OpenMain() {
         dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
