@@ -51,30 +51,11 @@ protected:
     }
 };
 
-TEST_F(RenameRunTest, SelectedCardFromCom10) {
-    LoadCards({{.ports = 3, .firstNumber = 3}});
-    OpenMain();
-    SelectStart(10);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
-                                                    "Modify(COM5,12)=1", "Change(0,-1,1,1000)"}));
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-                                                    "\r\nPort 1-3:COM5==>COM12: 成功"});
-    EXPECT_EQ(SimPortNumber(0, 2), 12u);
-    EXPECT_TRUE(SimCardEnabled(0));
-    std::string log = Log();
-    EXPECT_TRUE(Contains(log, ">> 串口号修改从COM10开始...\n\r\n"));
-    EXPECT_TRUE(Contains(log, ">> Restarting...\r\n"));
-    EXPECT_TRUE(Contains(log, ">> ****\r\nPort 1-1:COM3==>COM10: 成功"));
-    EXPECT_TRUE(Contains(log, "|--1#[3P]")) << "the re-enumeration shows the new numbers";
-    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the start list moves to the first free number";
-    EXPECT_EQ(ModelSleeps(), (std::vector<unsigned>{0, 10, 10, 10, 10}));
-    EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), 1);
-    EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), 1);
-    ExpectIdleAfterRun();
+void RecordProgress(void* context, const SimCall& call) {
+    auto* seen = static_cast<std::string*>(context);
+    if (call.kind == SimCallKind::change) {
+        *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS));
+    }
 }
 
 // Whole runs from the dialog's settings to the library calls, the boxes and the log.
@@ -83,6 +64,8 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
     const std::string heldQuestion = "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?";
     const std::string repeated = "以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n";
     const std::string pickOther = "\n请选择其他起始串口号或编号方式.";
+    const std::string allReport = "\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
+                                  "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
     const std::vector<CardSpec> twoCards = {{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}};
     auto hubPlan = [this](bool upstream, unsigned start) {
         Scope(IDC_SCOPE_ALL);
@@ -98,23 +81,28 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         std::vector<CardSpec> cards;
         std::function<void()> arrange;
         std::vector<int> answers;
-        std::vector<std::string> calls, boxes, logged;
+        std::vector<std::string> calls;
+        std::vector<unsigned> sleeps;
+        std::string progressAtChanges;
+        std::vector<std::string> boxes, logged;
         std::size_t portsOpened;
+        int progressMax, progressPos;
     } cases[] = {
         {"card scope takes only the selected card; a failed rename is reported and the run goes on", twoCards,
          [&] { ASSERT_TRUE(SimSetFailRename(1, 1, true)); SelectCard(1); SelectStart(10); }, {kAnswerOk},
          {"Change(1,-1,0,3000)", "Modify(COM5,10)=1", "Modify(COM6,11)=0", "Change(1,-1,1,1000)"},
-         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2},
+         {0, 10, 10, 10}, "1 1",
+         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, 2, 2},
         {"all cards count on in table order; claimed targets answered No", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
          [&] { Scope(IDC_SCOPE_ALL); SelectStart(10); for (unsigned n = 9; n <= 16; ++n) ModelComDbSetClaimed(n, true); },
-         {kAnswerNo}, {}, {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
-         {"串口号修改操作已取消2。"}, 6},
+         {kAnswerNo}, {}, {}, "", {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
+         {"串口号修改操作已取消2。"}, 6, 5, 2},
         {"all cards answered OK", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
          [&] { Scope(IDC_SCOPE_ALL); SelectStart(20); }, {kAnswerOk},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1", "Modify(COM4,21)=1", "Modify(COM5,22)=1",
           "Modify(COM6,23)=1", "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
-         {"\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
-          "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功"}, {}, 6},
+         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1 1 1 1", {allReport},
+         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, 2, 2},
         {"port scope checks only that port and ignores the hub plan, upstream only included",
          {{.ports = 4, .hubPath = {2, 3}}},
          [&] {
@@ -125,36 +113,36 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
              ModelComDbSetClaimed(7, true);
              ModelComDbSetClaimed(8, true);
          },
-         {kAnswerYes, kAnswerOk}, {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"},
-         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1},
-        {"held port answered No", {{.ports = 2}}, [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerNo}, {},
-         {heldQuestion}, {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2},
+         {kAnswerYes, kAnswerOk}, {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3 2",
+         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, 3, 3},
+        {"held port answered No", {{.ports = 2}}, [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerNo}, {}, {}, "",
+         {heldQuestion}, {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2, 5, 0},
         {"held port answered Yes: the report advises replugging", {{.ports = 2}},
          [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerYes, kAnswerOk},
-         {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"},
+         {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10}, "1 1",
          {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-                        "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2},
+                        "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
         {"hub plan over mixed cards answered Yes changes nothing",
          {{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}},
-         [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {},
-         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, 0},
+         [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {}, {}, "",
+         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, 0, 3, 1},
         {"upstream without downstream is refused", {{.ports = 2, .hubPath = {1, 2}}},
-         [&] { for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id); }, {kAnswerOk}, {},
+         [&] { for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id); }, {kAnswerOk}, {}, {}, "",
          {"只选择Hub上游口而不选择Hub下游口时,多个串口会得到同一个串口号.\n"
           "请同时选择Hub下游口,或改用\"从起始串口号开始,依次递增\"."},
-         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0},
+         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0, 3, 1},
         {"repeat: root-hub card with the upstream group on takes the running number",
          {{.ports = 2, .hubPath = {2}}, {.ports = 2, .firstNumber = 5, .hubPath = {1, 1}}}, [&] { hubPlan(true, 30); },
-         {kAnswerOk}, {}, {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0},
+         {kAnswerOk}, {}, {}, "", {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
         {"repeat: same downstream port of two hubs",
          {{.ports = 2, .hubPath = {1, 2}}, {.ports = 2, .firstNumber = 5, .hubPath = {2, 2}}}, [&] { hubPlan(false, 30); },
-         {kAnswerOk}, {}, {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0},
+         {kAnswerOk}, {}, {}, "", {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
         {"repeat from COM1: a card without hub number takes numbers another card's hub port gives",
-         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {},
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {}, {}, "",
          {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0},
+         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -165,12 +153,20 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         c.arrange();
         SimClearCalls();
         for (int answer : c.answers) ModelQueueAnswer(answer);
+        std::string progressSeen;
+        SimSetChangeHook(RecordProgress, &progressSeen);
         RunChange();
         EXPECT_EQ(RunCalls(), c.calls);
+        EXPECT_EQ(ModelSleeps(), c.sleeps);
+        EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
         EXPECT_EQ(BoxTexts(), c.boxes);
         for (const std::string& line : c.logged) EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
         EXPECT_EQ(ModelOpenedPorts().size(), c.portsOpened) << "ports are checked only once the run can go on";
+        EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
+        EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
         for (int card = 0; card < static_cast<int>(c.cards.size()); ++card) EXPECT_TRUE(SimCardEnabled(card));
+        EXPECT_EQ(EnumerationsSinceClear(), 1) << "every run ends with a re-enumeration";
+        EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "and the start list on the first free number";
         ExpectIdleAfterRun();
     }
 }
@@ -369,21 +365,31 @@ TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
     ExpectIdleAfterRun();
 }
 
-TEST_F(RunningRenameTest, EnumerationWaitsForTheRunAndTheUserIsTold) {
+TEST_F(RunningRenameTest, EnumerationAndDeviceChangesWaitForTheRun) {
     StartHeldRun();
     int before = EnumerationsSinceClear();
     SelectCombo(IDC_CATEGORY, 0);
     SelectCombo(IDC_ORDER, 1);
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
+    std::uint32_t header[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(header));
+    ModelPump();
     EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
     EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
     FinishRun();
-    ASSERT_GE(SimCallCount(), 1);
     SimCall last = SimCallAt(SimCallCount() - 1);
     EXPECT_EQ(last.kind, SimCallKind::enumerate);
     EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
     EXPECT_EQ(last.order, 1u);
     ExpectIdleAfterRun();
+
+    SimClearCalls();
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(header));
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 1);
 }
 
 TEST_F(RunningRenameTest, ClosingIsRefusedWhileCardsAreOffline) {
@@ -404,22 +410,6 @@ TEST_F(RunningRenameTest, ClosingIsRefusedWhileCardsAreOffline) {
     ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
     EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
     EXPECT_FALSE(SimIsInitialised());
-}
-
-TEST_F(RunningRenameTest, DeviceChangesDuringARunAreIgnoredAndOneAfterRefreshes) {
-    StartHeldRun();
-    std::uint32_t header[3] = {12, kDeviceTypeInterface, 0};
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(header));
-    ModelPump();
-    FinishRun();
-    SimClearCalls();
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
-
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(header));
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 1);
 }
 
 }  // namespace
