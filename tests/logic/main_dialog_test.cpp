@@ -91,22 +91,6 @@ TEST_F(MainDialogTest, NonUsbCategorySwitchesToTheSequentialPlan) {
     EXPECT_EQ(SimCallCount(), 2);
 }
 
-TEST_F(MainDialogTest, OnlyUsbInterfaceArrivalsAndRemovalsRefresh) {
-    LoadCards({});
-    OpenMain();
-    SimClearCalls();
-    std::uint32_t volume[3] = {12, 2, 0};
-    std::uint32_t usb[3] = {12, kDeviceTypeInterface, 0};
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
-    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
-    ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
-    ModelPump();
-    EXPECT_EQ(SimCallCount(), 0);
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
-    ModelPump();
-    EXPECT_EQ(SimCallCount(), 1);
-}
-
 TEST_F(MainDialogTest, AboutExitAndDeviceManagerCommands) {
     LoadCards({});
     ModelSetSystemFolder("C:\\Program Files\\sys32");

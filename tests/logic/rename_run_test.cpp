@@ -51,11 +51,10 @@ protected:
     }
 };
 
-void RecordProgress(void* context, const SimCall& call) {
+// The change hook sees only ChangeDeviceStatus.
+void RecordProgress(void* context, const SimCall&) {
     auto* seen = static_cast<std::string*>(context);
-    if (call.kind == SimCallKind::change) {
-        *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS));
-    }
+    *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS));
 }
 
 // Whole runs from the dialog's settings to the library calls, the boxes and the log.
@@ -66,6 +65,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
     const std::string pickOther = "\n请选择其他起始串口号或编号方式.";
     const std::string allReport = "\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
                                   "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
+    const std::vector<CardSpec> portless = {{.ports = 2}, {.ports = 0, .singlePort = true}};
     const std::vector<CardSpec> twoCards = {{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}};
     auto hubPlan = [this](bool upstream, unsigned start) {
         Scope(IDC_SCOPE_ALL);
@@ -143,6 +143,16 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {}, {}, "",
          {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
          {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+        {"no port row", portless, [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); }, {kAnswerOk}, {}, {}, "",
+         {"请先选择一个设备."}, {}, 0, 3, 0},
+        {"card without ports", portless, [&] { SelectCard(1); ListSelectRow(dialog, IDC_PORT_LIST, 0); }, {kAnswerOk},
+         {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:所选多串卡没有报告任何串口."}, 0, 3, 0},
+        {"database full", portless,
+         [&] { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
+         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."}, 0, 3, 0},
+        {"database closed", portless,
+         [&] { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
+         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, 3, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -160,13 +170,13 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         EXPECT_EQ(ModelSleeps(), c.sleeps);
         EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
         EXPECT_EQ(BoxTexts(), c.boxes);
+        for (int i = 0; i < ModelBoxCount(); ++i) EXPECT_EQ(ModelBoxAt(i).owner, dialog);
         for (const std::string& line : c.logged) EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
         EXPECT_EQ(ModelOpenedPorts().size(), c.portsOpened) << "ports are checked only once the run can go on";
         EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
         EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
         for (int card = 0; card < static_cast<int>(c.cards.size()); ++card) EXPECT_TRUE(SimCardEnabled(card));
         EXPECT_EQ(EnumerationsSinceClear(), 1) << "every run ends with a re-enumeration";
-        EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "and the start list on the first free number";
         ExpectIdleAfterRun();
     }
 }
@@ -206,44 +216,6 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     EXPECT_TRUE(SimCardEnabled(1)) << "every card comes back";
     EXPECT_EQ(SimPortNumber(1, 63), 130u);
     ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, RunThatCannotStartSaysWhyInTheLog) {
-    LoadCards({{.ports = 2}, {.ports = 0, .singlePort = true}});
-    OpenMain();
-    struct Case {
-        const char* what;
-        void (*arrange)(Window dialog);
-        const char* cause;
-    } cases[] = {
-        {"no port row", [](Window d) { ListSelectRow(d, IDC_PORT_LIST, -1); }, "no cause beyond the box"},
-        {"card without ports", [](Window d) { ListSelectRow(d, IDC_ADAPTER_LIST, 1); ShowPorts(); ListSelectRow(d, IDC_PORT_LIST, 0); },
-         "无法开始修改:所选多串卡没有报告任何串口."},
-        {"database full", [](Window d) { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true);
-                                         ComboSelectRow(d, IDC_START_NUMBER, -1); },
-         "无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."},
-        {"database closed", [](Window d) { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(d, IDC_START_NUMBER, -1); },
-         "无法开始修改:串口号数据库未打开,没有起始串口号."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ModelResetBoxes();
-        SelectCard(0);
-        SelectPort(0);
-        c.arrange(dialog);
-        SimClearCalls();
-        ModelQueueAnswer(kAnswerOk);
-        ClickButton(dialog, IDC_CHANGE);
-        WaitForWorker();
-        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"请先选择一个设备."});
-        EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoOk);
-        EXPECT_EQ(ModelBoxAt(0).owner, dialog);
-        EXPECT_EQ(Contains(Log(), std::string(">> ") + c.cause + "\r\n"), &c != &cases[0]);
-        EXPECT_TRUE(RunCalls().empty());
-        EXPECT_TRUE(ModelOpenedPorts().empty()) << "no scan";
-        EXPECT_EQ(EnumerationsSinceClear(), 1) << "the run ends with a re-enumeration";
-        ExpectIdleAfterRun();
-    }
 }
 
 // Card 1 sits on a root port without hub number: its ports take the running
@@ -317,7 +289,9 @@ protected:
     Gate gate;
 };
 
-TEST_F(RunningRenameTest, TheRunKeepsItsRequestAndLocksItsControls) {
+// While a run lasts its request stands, its controls are locked, and nothing the
+// user does starts, rewrites or closes anything; what was left waiting follows.
+TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     StartHeldRun();
     for (int id : {IDC_ENUMERATE, IDC_CHANGE, IDC_ADAPTER_LIST, IDC_PORT_LIST, IDC_START_NUMBER, IDC_SCOPE_ALL,
                    IDC_PLAN_HUB, IDC_CATEGORY, IDC_ORDER}) {
@@ -325,16 +299,53 @@ TEST_F(RunningRenameTest, TheRunKeepsItsRequestAndLocksItsControls) {
     }
     // Under Wine a disabled control still takes a click: the run must not care.
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_CHANGE, kButtonClicked), 0);
-    EXPECT_EQ(ModelStartedThreads(), 1);
-    EXPECT_TRUE(Contains(Log(), "串口号修改正在进行,请等待完成."));
     ClickButton(dialog, IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+    SelectCombo(IDC_CATEGORY, 0);
+    SelectCombo(IDC_ORDER, 1);
+    int before = EnumerationsSinceClear();
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
+    std::uint32_t usb[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
+    ModelQueueAnswer(kAnswerOk);
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, kButtonClicked), 0);
+    ModelPump();
+    EXPECT_EQ(ModelStartedThreads(), 1);
+    EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
+    EXPECT_TRUE(Contains(Log(), "串口号修改正在进行,请等待完成."));
+    EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
+    EXPECT_TRUE(ModelIsWindow(dialog));
+    EXPECT_TRUE(SimIsInitialised());
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>(2, "串口号修改正在进行,请等待修改完成后再关闭窗口.")));
+
     FinishRun();
     EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
                                                     "Change(0,-1,1,1000)"}));
+    SimCall last = SimCallAt(SimCallCount() - 1);
+    EXPECT_EQ(last.kind, SimCallKind::enumerate);
+    EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
+    EXPECT_EQ(last.order, 1u);
     EXPECT_TRUE(IsControlEnabled(dialog, IDC_START_NUMBER));
     ExpectIdleAfterRun();
+
+    SimClearCalls();
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
+    std::uint32_t volume[3] = {12, 2, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(usb));
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 1) << "only USB interface arrivals and removals refresh";
+
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
+    EXPECT_FALSE(SimIsInitialised());
 }
 
 // Fires user input at the user-interface thread from inside every library
@@ -363,53 +374,6 @@ TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the first free number";
     ExpectIdleAfterRun();
-}
-
-TEST_F(RunningRenameTest, EnumerationAndDeviceChangesWaitForTheRun) {
-    StartHeldRun();
-    int before = EnumerationsSinceClear();
-    SelectCombo(IDC_CATEGORY, 0);
-    SelectCombo(IDC_ORDER, 1);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
-    std::uint32_t header[3] = {12, kDeviceTypeInterface, 0};
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(header));
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
-    EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
-    FinishRun();
-    SimCall last = SimCallAt(SimCallCount() - 1);
-    EXPECT_EQ(last.kind, SimCallKind::enumerate);
-    EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
-    EXPECT_EQ(last.order, 1u);
-    ExpectIdleAfterRun();
-
-    SimClearCalls();
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(header));
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 1);
-}
-
-TEST_F(RunningRenameTest, ClosingIsRefusedWhileCardsAreOffline) {
-    StartHeldRun();
-    ModelQueueAnswer(kAnswerOk);
-    ModelQueueAnswer(kAnswerOk);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, kButtonClicked), 0);
-    EXPECT_TRUE(ModelIsWindow(dialog));
-    EXPECT_TRUE(SimIsInitialised());
-    int closeBoxes = 0;
-    for (const std::string& text : BoxTexts()) closeBoxes += Contains(text, "再关闭窗口") ? 1 : 0;
-    EXPECT_EQ(closeBoxes, 2);
-    FinishRun();
-    EXPECT_TRUE(SimCardEnabled(0));
-    EXPECT_TRUE(SimCardEnabled(1));
-
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
-    EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
-    EXPECT_FALSE(SimIsInitialised());
 }
 
 }  // namespace
