@@ -184,21 +184,18 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
 TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     // 128 held ports with 40-character names overflow the 4096-byte list, and
     // their result lines with long descriptions the 10240-byte report.
-    std::string description(200, 'd');
-    std::string json = R"({"cards": [)";
+    nlohmann::json cards = nlohmann::json::array();
     for (int d = 0; d < 2; ++d) {
-        json += d == 0 ? "" : ",";
-        json += R"({"category": "usb", "name": "Card", "ports": [)";
+        nlohmann::json ports = nlohmann::json::array();
         for (int j = 0; j < 64; ++j) {
             char name[64];
             std::snprintf(name, sizeof name, "SERIAL-PORT-WITH-A-LONG-DEVICE-NAME-%04d", d * 64 + j);
-            json += (j == 0 ? "" : ",") + std::string(R"({"name": ")") + name +
-                    R"(", "number": 0, "description": ")" + description + R"("})";
+            ports.push_back({{"name", name}, {"number", 0}, {"description", std::string(200, 'd')}});
             HoldPort(name);
         }
-        json += "]}";
+        cards.push_back({{"category", "usb"}, {"name", "Card"}, {"ports", ports}});
     }
-    ASSERT_TRUE(SimLoadDescription((json + "]}").c_str()));
+    LoadJson({{"cards", cards}});
     OpenMain();
     Scope(IDC_SCOPE_ALL);
     SelectStart(3);

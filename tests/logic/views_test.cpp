@@ -55,24 +55,22 @@ TEST_F(ViewsTest, RowsStatusAndTreeSummaryUseTheRecordTexts) {
 
 TEST_F(ViewsTest, SummaryOfAFullTableIsExactlyItsLinesInOrder) {
     // 64 cards of 64 ports: far more than one append of the log may carry.
-    std::string json = R"({"cards": [)";
+    nlohmann::json cards = nlohmann::json::array();
     std::string expected;
     for (int d = 0; d < 64; ++d) {
         char head[128];
         std::snprintf(head, sizeof head, "\r\n|--%d#[64P][Card %d][USB\\ID_%d]", d + 1, d, d);
         expected += head;
-        json += (d == 0 ? "" : ",") + std::string(R"({"category": "usb", "name": "Card )") + std::to_string(d) +
-                R"(", "usbId": "USB\\ID_)" + std::to_string(d) + R"(", "ports": [)";
+        nlohmann::json ports = nlohmann::json::array();
         for (int j = 0; j < 64; ++j) {
             std::string description = "串口 " + std::to_string(d) + "-" + std::to_string(j) + std::string(j % 7, '~');
-            json += (j == 0 ? "" : ",") + std::string(R"({"name": "COM)") + std::to_string(d * 64 + j + 3) +
-                    R"(", "cdc": )" + (j % 2 ? "true" : "false") + R"(, "description": ")" + description + R"("})";
+            ports.push_back({{"name", "COM" + std::to_string(d * 64 + j + 3)}, {"cdc", j % 2 == 1}, {"description", description}});
             expected += "\r\n   |--P" + std::to_string(j + 1) + (j % 2 ? ":[CDC]" : ":[VCP]") + description;
         }
-        json += "]}";
+        cards.push_back({{"category", "usb"}, {"name", "Card " + std::to_string(d)}, {"usbId", "USB\\ID_" + std::to_string(d)}, {"ports", ports}});
     }
     expected += "\r\n***已查找到64个多串卡,共4096个串口.\r\n";
-    ASSERT_TRUE(SimLoadDescription((json + "]}").c_str()));
+    LoadJson({{"cards", cards}});
     OpenMain();
     EditSetText(dialog, IDC_LOG, "");
     ClickButton(dialog, IDC_ENUMERATE);
@@ -121,14 +119,9 @@ TEST_F(ViewsTest, StartNumberFollowsTheSelectedPortUnlessItHasNoRow) {
 
 TEST_F(ViewsTest, OverlongTextsAreShortenedWithinTheirBuffers) {
     std::string description(511, 'd');
-    std::string longText(255, 'u');
-    std::string vendor(63, 'v');
-    std::string location(63, 'l');
-    std::string json = R"({"cards": [{"category": "usb", "type": "T", "name": ")" + std::string(387, 'n') +
-                       R"(", "usbId": ")" + longText + R"(", "locationText": ")" + location +
-                       R"(", "ports": [{"name": "COM5", "description": ")" + description + R"(", "vendor": ")" +
-                       vendor + R"("}]}]})";
-    ASSERT_TRUE(SimLoadDescription(json.c_str()));
+    LoadJson({{"cards", {{{"category", "usb"}, {"type", "T"}, {"name", std::string(387, 'n')}, {"usbId", std::string(255, 'u')},
+                          {"locationText", std::string(63, 'l')},
+                          {"ports", {{{"name", "COM5"}, {"description", description}, {"vendor", std::string(63, 'v')}}}}}}}});
     OpenMain();
 
     std::string row = ListRow(IDC_PORT_LIST, 0);
