@@ -215,6 +215,17 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     ExpectIdleAfterRun();
 }
 
+TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
+    LoadCards({{.ports = 2}});
+    OpenMain();
+    ModelSetStartThreadFails(true);
+    SimClearCalls();
+    ClickButton(dialog, IDC_CHANGE);
+    EXPECT_TRUE(Contains(Log(), ">> CreateThread:Last Err(")) << Log();
+    EXPECT_TRUE(RunCalls().empty());
+    ExpectIdleAfterRun();
+}
+
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
 TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
