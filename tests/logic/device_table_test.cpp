@@ -20,8 +20,7 @@ TEST_F(DeviceTableTest, ResetClearsCountAndEverySlot) {
 }
 
 TEST_F(DeviceTableTest, HostileCountsAreClampedAndLogged) {
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     ResetDeviceTable();
     deviceTable.slots[0].portCount = 200;
     deviceTable.slots[63].portCount = 65;

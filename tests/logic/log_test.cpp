@@ -12,8 +12,7 @@ class LogTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        LoadCards({});
-        OpenMain();
+        OpenMain({});
         EditSetText(dialog, IDC_LOG, "");
         ModelClearDebugText();
     }

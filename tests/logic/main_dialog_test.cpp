@@ -53,8 +53,7 @@ TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
 }
 
 TEST_F(MainDialogTest, HubBoxesFollowThePlanAndTheSwitches) {
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     auto enabled = [&](std::initializer_list<int> ids) {
         std::string states;
         for (int id : ids) states += IsControlEnabled(dialog, id) ? '1' : '0';
@@ -73,8 +72,7 @@ TEST_F(MainDialogTest, HubBoxesFollowThePlanAndTheSwitches) {
 }
 
 TEST_F(MainDialogTest, NonUsbCategorySwitchesToTheSequentialPlan) {
-    LoadCards({{.category = "usb"}, {.category = "pci", .firstNumber = 5}});
-    OpenMain();
+    OpenMain({{.category = "usb"}, {.category = "pci", .firstNumber = 5}});
     ClickButton(dialog, IDC_PLAN_HUB);
     SimClearCalls();
     SelectCombo(IDC_CATEGORY, 2);

@@ -16,8 +16,7 @@ void Claim(std::initializer_list<unsigned> numbers) {
 
 TEST_F(NumberUsageTest, FirstFreeNumberFromCom3BecomesTheStartNumber) {
     Claim({1, 2, 3, 4});
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     ASSERT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
     struct {
         int row;
@@ -33,15 +32,13 @@ TEST_F(NumberUsageTest, FirstFreeNumberFromCom3BecomesTheStartNumber) {
 
 TEST_F(NumberUsageTest, Com1IsNeverTheDefault) {
     for (unsigned n = 2; n <= 256; ++n) ModelComDbSetClaimed(n, true);
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), -1);
 }
 
 TEST_F(NumberUsageTest, FocusKeepsTheUsersRowAndAdvanceMovesToTheFirstFree) {
     Claim({3});
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     SelectStart(10);
     ModelComDbSetClaimed(10, true);
     SetControlFocus(dialog, IDC_ADAPTER_LIST);
@@ -56,8 +53,7 @@ TEST_F(NumberUsageTest, FocusKeepsTheUsersRowAndAdvanceMovesToTheFirstFree) {
 }
 
 TEST_F(NumberUsageTest, BitPositionsAndTheClaimedTestWithItsLogLine) {
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     Claim({8, 9, 256});
     PortUsageBits bits;
     ReadPortUsage(bits);
@@ -81,8 +77,7 @@ TEST_F(NumberUsageTest, BitPositionsAndTheClaimedTestWithItsLogLine) {
 TEST_F(NumberUsageTest, UnopenableDatabaseLeavesTheListAloneAndIsTheProgramsFirstLogLine) {
     lineCounter.store(0);
     ModelComDbFailOpen(5);
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 0);
     EXPECT_EQ(Log().rfind("0000#14:03:59:082>> DBOpen:Last Err(5)Access is denied.\r\n", 0), 0u) << Log();
 

@@ -81,6 +81,10 @@ protected:
         ASSERT_TRUE(SimLoadDescription(description.dump().c_str()));
     }
 
+    void OpenMain(const std::vector<CardSpec>& cards) {
+        LoadCards(cards);
+        OpenMain();
+    }
     void OpenMain() {
         dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
         ASSERT_NE(dialog, nullptr);

@@ -158,8 +158,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         SCOPED_TRACE(c.what);
         TearDown();
         SetUp();
-        LoadCards(c.cards);
-        OpenMain();
+        OpenMain(c.cards);
         c.arrange();
         SimClearCalls();
         for (int answer : c.answers) ModelQueueAnswer(answer);
@@ -216,8 +215,7 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
 }
 
 TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
-    LoadCards({{.ports = 2}});
-    OpenMain();
+    OpenMain({{.ports = 2}});
     ModelSetStartThreadFails(true);
     SimClearCalls();
     ClickButton(dialog, IDC_CHANGE);
@@ -229,8 +227,7 @@ TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
 TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
-    LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
-    OpenMain();
+    OpenMain({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
     Scope(IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     SelectStart(30);
@@ -279,8 +276,7 @@ bool Entered(void* context) { return static_cast<Gate*>(context)->entered.load()
 class RunningRenameTest : public RenameRunTest {
 protected:
     void StartHeldRun() {
-        LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
-        OpenMain();
+        OpenMain({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
         SelectStart(10);
         SimSetChangeHook(HoldInFirstChange, &gate);
         SimClearCalls();
@@ -368,8 +364,7 @@ void InjectUserInput(void* context, const SimCall&) {
 }
 
 TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
-    LoadCards({{.ports = 2, .firstNumber = 3}});
-    OpenMain();
+    OpenMain({{.ports = 2, .firstNumber = 3}});
     SelectStart(10);
     SimSetChangeHook(InjectUserInput, dialog);
     SimClearCalls();

@@ -12,8 +12,7 @@ class UsageDialogTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        LoadCards({});
-        OpenMain();
+        OpenMain({});
     }
     // Opens the usage dialog from the main dialog and runs work inside it.
     void WithUsageDialog(std::function<void(Window)> work) {

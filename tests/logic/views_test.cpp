@@ -11,8 +11,7 @@ namespace {
 using ViewsTest = ProgramTest;
 
 TEST_F(ViewsTest, EnumerationKeepsTheSelectedRowOrFallsBackToTheLast) {
-    LoadCards({{.ports = 2}, {.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 7}});
-    OpenMain();
+    OpenMain({{.ports = 2}, {.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 7}});
     SelectCard(1);
 
     ClickButton(dialog, IDC_ENUMERATE);
@@ -34,8 +33,7 @@ TEST_F(ViewsTest, EnumerationKeepsTheSelectedRowOrFallsBackToTheLast) {
 }
 
 TEST_F(ViewsTest, RowsStatusAndTreeSummaryUseTheRecordTexts) {
-    LoadCards({{.ports = 4, .firstNumber = 3}, {.ports = 1, .firstNumber = 9, .singlePort = true}});
-    OpenMain();
+    OpenMain({{.ports = 4, .firstNumber = 3}, {.ports = 1, .firstNumber = 9, .singlePort = true}});
 
     EXPECT_EQ(ListRow(IDC_ADAPTER_LIST, 0), " 1#[T4]:Test card 1");
     EXPECT_EQ(ListRow(IDC_ADAPTER_LIST, 1), " 2#[T1]:Test card 2");
@@ -136,8 +134,7 @@ TEST_F(ViewsTest, OverlongTextsAreShortenedWithinTheirBuffers) {
 }
 
 TEST_F(ViewsTest, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
-    LoadCards({{.ports = 1}});
-    OpenMain();
+    OpenMain({{.ports = 1}});
     DeviceRecord& record = deviceTable.slots[0];
     std::memset(record.typeLabel, 'A', sizeof record.typeLabel);  // no terminator
     record.locationNumber = 'B';                                   // the byte right after it
@@ -150,8 +147,7 @@ TEST_F(ViewsTest, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
 }
 
 TEST_F(ViewsTest, CategoryAndOrderRowsArePassedAsTheyAre) {
-    LoadCards({{.ports = 2}});
-    OpenMain();
+    OpenMain({{.ports = 2}});
     SimClearCalls();
     SelectCombo(IDC_ORDER, 1);
     ComboSelectRow(dialog, IDC_CATEGORY, -1);
