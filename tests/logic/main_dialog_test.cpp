@@ -40,7 +40,9 @@ TEST_F(MainDialogTest, StartUpState) {
     EXPECT_EQ(ModelUsbRegistrations(), 1);
     EXPECT_EQ(ModelUsbRegisteredWindow(), dialog);
     EXPECT_EQ(ModelComDbOpenCount(), 2) << "once by the start list, once more by the dialog";
-    EXPECT_TRUE(SimIsInitialised());
+    ASSERT_GE(SimCallCount(), 2);
+    EXPECT_EQ(SimCallAt(0).kind, SimCallKind::init) << "the library is initialised before the first enumeration";
+    EXPECT_EQ(SimCallAt(1).kind, SimCallKind::enumerate);
 }
 
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
@@ -111,13 +113,14 @@ TEST_F(MainDialogTest, AboutExitAndDeviceManagerCommands) {
     ASSERT_EQ(ModelRunCommands().size(), 1u);
     EXPECT_EQ(ModelRunCommands()[0], "\"C:\\Program Files\\sys32\\mmc.exe\" \"C:\\Program Files\\sys32\\devmgmt.msc\"");
 
+    int unregistered = ModelUsbUnregistrations();
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, 0), 0);
     EXPECT_FALSE(ModelIsWindow(dialog));
     int code = -1;
     EXPECT_TRUE(ModelQuitPosted(&code));
     EXPECT_EQ(code, 0);
     EXPECT_FALSE(SimIsInitialised());
-    EXPECT_EQ(ModelUsbUnregistrations(), 1);
+    EXPECT_EQ(ModelUsbUnregistrations(), unregistered + 1);
 }
 
 TEST_F(MainDialogTest, StartsTheSixtyFourBitCopyUnderEmulation) {

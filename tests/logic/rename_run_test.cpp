@@ -224,6 +224,30 @@ TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
     ExpectIdleAfterRun();
 }
 
+// A bigger mapping made before leaves entries beyond the new count behind.
+TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
+    std::vector<CardSpec> cards = {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}},
+                                   {.ports = 2, .firstNumber = 7, .hubPath = {1}}};
+    OpenMain(cards);
+    Scope(IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    for (std::size_t count : {3, 2}) {
+        cards.resize(count);
+        LoadCards(cards);
+        ClickButton(dialog, IDC_ENUMERATE);
+        SelectStart(30);
+        EditSetText(dialog, IDC_LOG, "");
+        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+        ModelResetBoxes();
+        ModelQueueAnswer(kAnswerOk);
+        RunChange();
+    }
+    EXPECT_TRUE(Contains(Log(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复.")) << Log();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n"
+                                                    "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
+                                                    "\n请选择其他起始串口号或编号方式."});
+}
+
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
 TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
@@ -342,6 +366,7 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
     ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
     ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, 0);  // no header
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(usb));
     EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
     ModelPump();

@@ -108,6 +108,12 @@ TEST_F(ViewsTest, StartNumberFollowsTheSelectedPortUnlessItHasNoRow) {
     SelectPort(1);
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 7);  // COM8
 
+    SelectStart(20);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_PORT_LIST, 5), 0);  // LBN_KILLFOCUS
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 19) << "only a selection change or cancel moves it";
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_PORT_LIST, kListSelCancel), 0);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 7);
+
     SelectCard(1);  // number 0: not reported, the start number stays
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 7);
 
