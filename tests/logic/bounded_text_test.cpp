@@ -34,6 +34,9 @@ TEST(BoundedTextTest, RepairsAnUnterminatedBuffer) {
     std::memset(buffer, 'x', sizeof buffer);
     AppendFormat(buffer, sizeof buffer, "y");
     EXPECT_STREQ(buffer, "xxxx...");
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_TRUE(AppendFormat(buffer, sizeof buffer, "%s", ""));
+    EXPECT_STREQ(buffer, "xxxxxxx") << "the repair keeps all that fits";
 }
 
 TEST(BoundedTextTest, BuffersTooSmallForTheEllipsisEndEmptyAndNothingBeyond) {
