@@ -31,13 +31,14 @@ protected:
         }
         return calls;
     }
-    int EnumerationsSinceClear() {
-        int count = 0;
+    static std::vector<SimCall> Calls(SimCallKind kind) {
+        std::vector<SimCall> calls;
         for (int i = 0; i < SimCallCount(); ++i) {
-            count += SimCallAt(i).kind == SimCallKind::enumerate ? 1 : 0;
+            if (SimCallAt(i).kind == kind) calls.push_back(SimCallAt(i));
         }
-        return count;
+        return calls;
     }
+    int EnumerationsSinceClear() { return static_cast<int>(Calls(SimCallKind::enumerate).size()); }
     void Scope(int radio) { ClickButton(dialog, radio); }
     void HoldPort(const char* name) {
         std::string path = std::string("\\\\.\\") + name;
@@ -122,6 +123,16 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10}, "1 1",
          {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
                         "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
+        {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered Yes",
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}},
+         [&] { hubPlan(false, 30); ModelComDbSetClaimed(34, true); HoldPort("COM3"); }, {kAnswerYes, kAnswerYes, kAnswerOk},
+         {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1", "Modify(COM4,31)=1", "Modify(COM5,34)=1",
+          "Modify(COM6,35)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
+         {0, 0, 10, 10, 10, 10, 10, 10}, "1 1 1 1",
+         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion,
+          "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
+          "\r\nPort 2-2:COM6==>COM35: 成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"},
+         {}, 4, 2, 2},
         {"hub plan over mixed cards answered Yes changes nothing",
          {{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}},
          [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {}, {}, "",
@@ -162,16 +173,23 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         c.arrange();
         SimClearCalls();
         for (int answer : c.answers) ModelQueueAnswer(answer);
+        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+        const std::string preview = Log();
+        const std::size_t openedByPreview = ModelOpenedPorts().size();
         std::string progressSeen;
         SimSetChangeHook(RecordProgress, &progressSeen);
         RunChange();
         EXPECT_EQ(RunCalls(), c.calls);
+        for (const SimCall& call : Calls(SimCallKind::modify)) {
+            EXPECT_TRUE(Contains(preview, ":" + std::string(call.portName) + "==>COM" + std::to_string(call.number)))
+                << "the preview shows what the run does: " << call.portName;
+        }
         EXPECT_EQ(ModelSleeps(), c.sleeps);
         EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
         EXPECT_EQ(BoxTexts(), c.boxes);
         for (int i = 0; i < ModelBoxCount(); ++i) EXPECT_EQ(ModelBoxAt(i).owner, dialog);
         for (const std::string& line : c.logged) EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
-        EXPECT_EQ(ModelOpenedPorts().size(), c.portsOpened) << "ports are checked only once the run can go on";
+        EXPECT_EQ(ModelOpenedPorts().size() - openedByPreview, c.portsOpened) << "ports are checked once the run can go on";
         EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
         EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
         for (int card = 0; card < static_cast<int>(c.cards.size()); ++card) EXPECT_TRUE(SimCardEnabled(card));
@@ -250,7 +268,7 @@ TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
 
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
-TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
+TEST_F(RenameRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
     OpenMain({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
     Scope(IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
@@ -265,18 +283,6 @@ TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
                      "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
                      "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
                      "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
-
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1",
-                                                    "Modify(COM4,31)=1", "Modify(COM5,34)=1", "Modify(COM6,35)=1",
-                                                    "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}));
-    ASSERT_EQ(ModelBoxCount(), 3);
-    EXPECT_EQ(ModelBoxAt(2).text, "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功"
-                                  "\r\nPort 2-1:COM5==>COM34: 成功\r\nPort 2-2:COM6==>COM35: 成功"
-                                  "因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。");
 }
 
 // Holds the worker inside its first ChangeDeviceStatus until released.
