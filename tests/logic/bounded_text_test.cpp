@@ -50,6 +50,9 @@ TEST(BoundedTextTest, BuffersTooSmallForTheEllipsisEndEmptyAndNothingBeyond) {
         EXPECT_EQ(buffer.text[0], '\0') << size;
         EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), "xxxx") << size;
     }
+    char untouched = 'x';
+    EXPECT_FALSE(FormatText(&untouched, 0, "%s", "y")) << "no room at all";
+    EXPECT_EQ(untouched, 'x');
 }
 
 TEST(SubstituteTextTest, ReplacesOnlyTheFirstPlaceholderAndNeverFormats) {
