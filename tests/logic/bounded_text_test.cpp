@@ -33,7 +33,26 @@ TEST(BoundedTextTest, RepairsAnUnterminatedBuffer) {
     char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
     AppendFormat(buffer, sizeof buffer, "y");
-    EXPECT_EQ(std::strlen(buffer), 7u);
+    EXPECT_STREQ(buffer, "xxxx...");
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_TRUE(AppendFormat(buffer, sizeof buffer, "%s", ""));
+    EXPECT_STREQ(buffer, "xxxxxxx") << "the repair keeps all that fits";
+}
+
+TEST(BoundedTextTest, BuffersTooSmallForTheEllipsisEndEmptyAndNothingBeyond) {
+    for (std::size_t size = 1; size <= 3; ++size) {
+        struct {
+            char text[3];
+            char guard[4];
+        } buffer;
+        std::memset(&buffer, 'x', sizeof buffer);
+        EXPECT_FALSE(AppendFormat(buffer.text, size, "%s", "longer"));
+        EXPECT_EQ(buffer.text[0], '\0') << size;
+        EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), "xxxx") << size;
+    }
+    char untouched = 'x';
+    EXPECT_FALSE(FormatText(&untouched, 0, "%s", "y")) << "no room at all";
+    EXPECT_EQ(untouched, 'x');
 }
 
 TEST(SubstituteTextTest, ReplacesOnlyTheFirstPlaceholderAndNeverFormats) {

@@ -2,6 +2,7 @@
 #include "comdb/number_usage.h"
 
 #include "program_fixture.h"
+#include "services/log.h"
 
 namespace {
 
@@ -15,34 +16,29 @@ void Claim(std::initializer_list<unsigned> numbers) {
 
 TEST_F(NumberUsageTest, FirstFreeNumberFromCom3BecomesTheStartNumber) {
     Claim({1, 2, 3, 4});
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     ASSERT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
-    std::string row;
-    ModelComboRow(dialog, IDC_START_NUMBER, 0, &row);
-    EXPECT_EQ(row, "COM1 In use");
-    ModelComboRow(dialog, IDC_START_NUMBER, 3, &row);
-    EXPECT_EQ(row, "COM4 In use");
-    ModelComboRow(dialog, IDC_START_NUMBER, 4, &row);
-    EXPECT_EQ(row, "COM5");
-    ModelComboRow(dialog, IDC_START_NUMBER, 255, &row);
-    EXPECT_EQ(row, "COM256");
+    struct {
+        int row;
+        const char* text;
+    } rows[] = {{0, "COM1 In use"}, {3, "COM4 In use"}, {4, "COM5"}, {255, "COM256"}};
+    for (const auto& r : rows) {
+        std::string text;
+        ModelComboRow(dialog, IDC_START_NUMBER, r.row, &text);
+        EXPECT_EQ(text, r.text);
+    }
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 4);
 }
 
-TEST_F(NumberUsageTest, Com1AndCom2AreNeverTheDefault) {
-    for (unsigned n = 3; n <= 256; ++n) {
-        ModelComDbSetClaimed(n, true);
-    }
-    LoadCards({});
-    OpenMain();
+TEST_F(NumberUsageTest, Com1IsNeverTheDefault) {
+    for (unsigned n = 2; n <= 256; ++n) ModelComDbSetClaimed(n, true);
+    OpenMain({});
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), -1);
 }
 
 TEST_F(NumberUsageTest, FocusKeepsTheUsersRowAndAdvanceMovesToTheFirstFree) {
     Claim({3});
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     SelectStart(10);
     ModelComDbSetClaimed(10, true);
     SetControlFocus(dialog, IDC_ADAPTER_LIST);
@@ -56,52 +52,34 @@ TEST_F(NumberUsageTest, FocusKeepsTheUsersRowAndAdvanceMovesToTheFirstFree) {
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 3);  // COM4
 }
 
-TEST_F(NumberUsageTest, BitPositions) {
-    PortUsageBits bits{};
-    bits[0] = 0x80;
-    bits[1] = 0x01;
-    bits[31] = 0x80;
-    EXPECT_TRUE(IsNumberClaimed(bits, 8));
-    EXPECT_TRUE(IsNumberClaimed(bits, 9));
-    EXPECT_TRUE(IsNumberClaimed(bits, 256));
-    EXPECT_FALSE(IsNumberClaimed(bits, 7));
-    EXPECT_FALSE(IsNumberClaimed(bits, 10));
-    EXPECT_FALSE(IsNumberClaimed(bits, 255));
-    EXPECT_FALSE(IsNumberClaimed(bits, 0));
-    EXPECT_FALSE(IsNumberClaimed(bits, 257)) << "no bit beyond the 32-byte bitmap";
-
+TEST_F(NumberUsageTest, BitPositionsAndTheClaimedTestWithItsLogLine) {
+    OpenMain({});
     Claim({8, 9, 256});
-    ASSERT_TRUE(EnsureComDbOpen());
-    PortUsageBits read;
-    ReadPortUsage(read);
-    EXPECT_EQ(read[0], 0x80);
-    EXPECT_EQ(read[1], 0x01);
-    EXPECT_EQ(read[31], 0x80);
-}
-
-TEST_F(NumberUsageTest, ClaimedTestLogsTheWarningTextOnlyForClaimedNumbers) {
-    LoadCards({});
-    OpenMain();
-    Claim({5, 256});
+    PortUsageBits bits;
+    ReadPortUsage(bits);
+    EXPECT_EQ(bits[0], 0x80);
+    EXPECT_EQ(bits[1], 0x01);
+    EXPECT_EQ(bits[31], 0x80);
     std::string before = Log();
-    EXPECT_EQ(IsPortNumberClaimed(5), 1);
-    EXPECT_EQ(IsPortNumberClaimed(6), 0);
-    EXPECT_EQ(IsPortNumberClaimed(256), 1);
-    EXPECT_EQ(IsPortNumberClaimed(257), 0);
-    EXPECT_EQ(IsPortNumberClaimed(65535), 0);
+    for (unsigned n : {0u, 7u, 8u, 9u, 10u, 255u, 256u, 257u, 65535u}) {
+        bool claimed = n == 8 || n == 9 || n == 256;  // nothing beyond the 32-byte bitmap
+        EXPECT_EQ(IsNumberClaimed(bits, n), claimed) << n;
+        EXPECT_EQ(IsPortNumberClaimed(static_cast<std::uint16_t>(n)), claimed ? 1 : 0) << n;
+    }
     std::string added = Log().substr(before.size());
-    EXPECT_TRUE(Contains(added, ">>   当前串口号(COM5)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?\r\n"));
-    EXPECT_TRUE(Contains(added, "(COM256)"));
-    EXPECT_FALSE(Contains(added, "(COM6)"));
-    EXPECT_FALSE(Contains(added, "(COM257)"));
+    EXPECT_TRUE(Contains(added, ">>   当前串口号(COM8)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?\r\n"));
+    EXPECT_TRUE(Contains(added, "(COM9)") && Contains(added, "(COM256)"));
+    int lines = 0;
+    for (std::size_t at = added.find("当前串口号"); at != std::string::npos; at = added.find("当前串口号", at + 1)) ++lines;
+    EXPECT_EQ(lines, 3) << "only claimed numbers are logged";
 }
 
-TEST_F(NumberUsageTest, UnopenableDatabaseLeavesTheListAlone) {
+TEST_F(NumberUsageTest, UnopenableDatabaseLeavesTheListAloneAndIsTheProgramsFirstLogLine) {
+    lineCounter.store(0);
     ModelComDbFailOpen(5);
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 0);
-    EXPECT_TRUE(Contains(Log(), ">> DBOpen:Last Err(5)Access is denied.\r\n")) << Log();
+    EXPECT_EQ(Log().rfind("0000#14:03:59:082>> DBOpen:Last Err(5)Access is denied.\r\n", 0), 0u) << Log();
 
     ModelComDbFailOpen(0);
     SetControlFocus(dialog, IDC_ADAPTER_LIST);

@@ -52,8 +52,7 @@ TEST(HubNumber, FormulaAndItsEdges) {
 class PlanTest : public ProgramTest {};
 
 TEST_F(PlanTest, ReadFromTheBoxes) {
-    LoadCards({});
-    OpenMain();
+    OpenMain({});
     SelectStart(10);
     NumberingPlan sequential = ReadNumberingPlan();
     EXPECT_EQ(sequential.hubMode, 0);

@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "comdb/number_usage.h"
 #include "inventory/device_table.h"
@@ -29,40 +30,28 @@ struct CardSpec {
     int fixedNumber = -1;  // >= 0: every port reports this number
 };
 
-inline std::string CardJson(const CardSpec& card, int cardIndex) {
-    std::string ports;
+inline nlohmann::json CardJson(const CardSpec& card, int index) {
+    const std::string card1 = std::to_string(index + 1);
+    nlohmann::json ports = nlohmann::json::array();
     for (int j = 0; j < card.ports; ++j) {
-        char number[32] = "";
-        if (card.fixedNumber >= 0) {
-            std::snprintf(number, sizeof number, R"(, "number": %d)", card.fixedNumber);
-        }
-        char port[320];
-        std::snprintf(port, sizeof port,
-                      R"(%s{"name": "COM%d"%s, "cdc": %s, "label": "L%d", "description": "Port %d-%d", "vendor": "Vendor%d"})",
-                      j == 0 ? "" : ",", card.firstNumber + j, number, j % 2 == 0 ? "true" : "false", j + 1, cardIndex + 1,
-                      j + 1, cardIndex + 1);
-        ports += port;
+        nlohmann::json port = {{"name", "COM" + std::to_string(card.firstNumber + j)}, {"cdc", j % 2 == 0},
+                               {"label", "L" + std::to_string(j + 1)}, {"vendor", "Vendor" + card1},
+                               {"description", "Port " + card1 + "-" + std::to_string(j + 1)}};
+        if (card.fixedNumber >= 0) port["number"] = card.fixedNumber;
+        ports.push_back(port);
     }
-    std::string hub;
-    for (size_t k = 0; k < card.hubPath.size(); ++k) {
-        hub += (k == 0 ? "" : ",") + std::to_string(card.hubPath[k]);
-    }
-    char head[512];
-    std::snprintf(head, sizeof head,
-                  R"({"category": "%s", "type": "T%d", "name": "%s %d", "usbId": "USB\\VID_1234&PID_%04d", "locationNumber": %d, "locationText": "Hub_%d", "hubPath": [%s], "singlePort": %s, "ports": [)",
-                  card.category, card.ports, card.name, cardIndex + 1, cardIndex + 1, cardIndex + 1, cardIndex + 1,
-                  hub.c_str(), card.singlePort ? "true" : "false");
-    return head + ports + "]}";
+    char usbId[32];
+    std::snprintf(usbId, sizeof usbId, "USB\\VID_1234&PID_%04d", index + 1);
+    return {{"category", card.category}, {"type", "T" + std::to_string(card.ports)},
+            {"name", std::string(card.name) + " " + card1}, {"usbId", usbId}, {"locationNumber", index + 1},
+            {"locationText", "Hub_" + card1}, {"hubPath", card.hubPath}, {"singlePort", card.singlePort},
+            {"ports", ports}};
 }
 
-inline std::string CardsJson(std::initializer_list<CardSpec> cards) {
-    std::string json = R"({"statusDelayMs": 0, "cards": [)";
-    int index = 0;
-    for (const CardSpec& card : cards) {
-        json += (index == 0 ? "" : ",") + CardJson(card, index);
-        ++index;
-    }
-    return json + "]}";
+inline std::string CardsJson(const std::vector<CardSpec>& cards) {
+    nlohmann::json list = nlohmann::json::array();
+    for (std::size_t i = 0; i < cards.size(); ++i) list.push_back(CardJson(cards[i], static_cast<int>(i)));
+    return nlohmann::json{{"statusDelayMs", 0}, {"cards", list}}.dump();
 }
 
 class ProgramTest : public ::testing::Test {
@@ -87,8 +76,15 @@ protected:
         mainDialog = nullptr;
     }
 
-    void LoadCards(std::initializer_list<CardSpec> cards) { ASSERT_TRUE(SimLoadDescription(CardsJson(cards).c_str())); }
+    void LoadCards(const std::vector<CardSpec>& cards) { ASSERT_TRUE(SimLoadDescription(CardsJson(cards).c_str())); }
+    static void LoadJson(const nlohmann::json& description) {
+        ASSERT_TRUE(SimLoadDescription(description.dump().c_str()));
+    }
 
+    void OpenMain(const std::vector<CardSpec>& cards) {
+        LoadCards(cards);
+        OpenMain();
+    }
     void OpenMain() {
         dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
         ASSERT_NE(dialog, nullptr);

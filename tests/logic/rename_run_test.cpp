@@ -3,6 +3,7 @@
 #include "renumber/worker.h"
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -30,13 +31,14 @@ protected:
         }
         return calls;
     }
-    int EnumerationsSinceClear() {
-        int count = 0;
+    static std::vector<SimCall> Calls(SimCallKind kind) {
+        std::vector<SimCall> calls;
         for (int i = 0; i < SimCallCount(); ++i) {
-            count += SimCallAt(i).kind == SimCallKind::enumerate ? 1 : 0;
+            if (SimCallAt(i).kind == kind) calls.push_back(SimCallAt(i));
         }
-        return count;
+        return calls;
     }
+    int EnumerationsSinceClear() { return static_cast<int>(Calls(SimCallKind::enumerate).size()); }
     void Scope(int radio) { ClickButton(dialog, radio); }
     void HoldPort(const char* name) {
         std::string path = std::string("\\\\.\\") + name;
@@ -50,176 +52,167 @@ protected:
     }
 };
 
-TEST_F(RenameRunTest, SelectedCardFromCom10) {
-    LoadCards({{.ports = 3, .firstNumber = 3}});
-    OpenMain();
-    SelectStart(10);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
-                                                    "Modify(COM5,12)=1", "Change(0,-1,1,1000)"}));
-    ASSERT_EQ(ModelBoxCount(), 1);
-    EXPECT_EQ(ModelBoxAt(0).text, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-                                  "\r\nPort 1-3:COM5==>COM12: 成功");
-    EXPECT_EQ(SimPortNumber(0, 2), 12u);
-    EXPECT_TRUE(SimCardEnabled(0));
-    std::string log = Log();
-    EXPECT_TRUE(Contains(log, ">> 串口号修改从COM10开始...\n\r\n"));
-    EXPECT_TRUE(Contains(log, ">> Restarting...\r\n"));
-    EXPECT_TRUE(Contains(log, ">> ****\r\nPort 1-1:COM3==>COM10: 成功"));
-    // The re-enumeration shows the new numbers.
-    EXPECT_TRUE(Contains(log, "|--1#[3P]"));
-    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the start list moves to the first free number";
-    std::vector<unsigned> sleeps = ModelSleeps();
-    EXPECT_EQ(sleeps, (std::vector<unsigned>{0, 10, 10, 10, 10}));
-    ExpectIdleAfterRun();
+// The change hook sees only ChangeDeviceStatus.
+void RecordProgress(void* context, const SimCall&) {
+    auto* seen = static_cast<std::string*>(context);
+    *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS));
 }
 
-TEST_F(RenameRunTest, AllCardsCountOnInTableOrderAndClaimedTargetsAreAsked) {
-    LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 4, .firstNumber = 5}});
-    OpenMain();
-    Scope(IDC_SCOPE_ALL);
-    SelectStart(10);
-    for (unsigned n = 9; n <= 16; ++n) ModelComDbSetClaimed(n, true);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerNo);
-    RunChange();
-    ASSERT_EQ(ModelBoxCount(), 1);
-    EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoYesNo);
-    EXPECT_EQ(ModelBoxAt(0).text,
-              "当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?");
-    EXPECT_TRUE(Contains(Log(), ">> 串口号修改操作已取消2。\r\n"));
-    EXPECT_TRUE(RunCalls().empty());
-    EXPECT_EQ(ModelOpenedPorts().size(), 6u);
-
-    ModelResetBoxes();
-    SelectStart(20);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1",
-                                                    "Modify(COM4,21)=1", "Modify(COM5,22)=1", "Modify(COM6,23)=1",
-                                                    "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)",
-                                                    "Change(1,-1,1,1000)"}));
-    EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), 2);
-    EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), 2);
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, SelectedPortScopeChecksOnlyThatPort) {
-    LoadCards({{.ports = 4, .firstNumber = 3, .hubPath = {2, 3}}});
-    OpenMain();
-    Scope(IDC_SCOPE_PORT);
-    ClickButton(dialog, IDC_PLAN_HUB);  // does not apply to one port
-    SelectPort(1);
-    SelectStart(7);
-    ModelComDbSetClaimed(7, true);
-    ModelComDbSetClaimed(8, true);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-
-    ASSERT_EQ(ModelBoxCount(), 2);
-    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "当前串口号(COM7,)已被分配"));
-    EXPECT_EQ(ModelOpenedPorts(), std::vector<std::string>{"\\\\.\\COM4"});
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}));
-    EXPECT_EQ(ModelBoxAt(1).text, "Port 1-2:COM4==>COM7: 成功\r\n");
-    EXPECT_TRUE(ModelSleeps().empty()) << "no pauses for one port";
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, HeldPortsAnsweredNoCancelAndAnsweredYesAdviseReplugging) {
-    LoadCards({{.ports = 2, .firstNumber = 3}});
-    OpenMain();
-    SelectStart(10);
-    HoldPort("COM4");
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerNo);
-    RunChange();
-    ASSERT_EQ(ModelBoxCount(), 1);
-    EXPECT_EQ(ModelBoxAt(0).text, "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?");
-    EXPECT_TRUE(Contains(Log(), ">>   \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.\r\n")) << Log();
-    EXPECT_TRUE(Contains(Log(), ">> 串口号修改操作已取消1。\r\n"));
-    EXPECT_TRUE(RunCalls().empty());
-
-    ModelResetBoxes();
-    SelectStart(10);
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    ASSERT_EQ(ModelBoxCount(), 2);
-    EXPECT_EQ(ModelBoxAt(1).text, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-                                  "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。");
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, FailedRenameIsReportedAndTheRunGoesOn) {
-    LoadCards({{.ports = 3, .firstNumber = 3}});
-    OpenMain();
-    ASSERT_TRUE(SimSetFailRename(0, 1, true));
-    SelectStart(10);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=0",
-                                                    "Modify(COM5,12)=1", "Change(0,-1,1,1000)"}));
-    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "Port 1-2:COM4==>COM11: 失败"));
-    EXPECT_TRUE(SimCardEnabled(0));
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, HubPlanWithMixedCardsAnsweredYesChangesNothing) {
-    LoadCards({{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}});
-    OpenMain();
-    ClickButton(dialog, IDC_PLAN_HUB);
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerYes);
-    RunChange();
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
-                              "只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"});
-    EXPECT_TRUE(RunCalls().empty());
-    EXPECT_TRUE(ModelOpenedPorts().empty());
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RenameRunTest, UpstreamWithoutDownstreamIsRefused) {
-    LoadCards({{.ports = 2, .hubPath = {1, 2}}});
-    OpenMain();
-    ClickButton(dialog, IDC_PLAN_HUB);
-    ClickButton(dialog, IDC_HUB_UP);
-    ClickButton(dialog, IDC_HUB_DOWN);
-    ASSERT_TRUE(IsButtonChecked(dialog, IDC_HUB_UP));
-    ASSERT_FALSE(IsButtonChecked(dialog, IDC_HUB_DOWN));
-    SimClearCalls();
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    ASSERT_EQ(ModelBoxCount(), 1);
-    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "同一个串口号"));
-    EXPECT_TRUE(RunCalls().empty());
-    ExpectIdleAfterRun();
+// Whole runs from the dialog's settings to the library calls, the boxes and the log.
+TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
+    const std::string claimedQuestion = "已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?";
+    const std::string heldQuestion = "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?";
+    const std::string repeated = "以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n";
+    const std::string pickOther = "\n请选择其他起始串口号或编号方式.";
+    const std::string allReport = "\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
+                                  "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
+    const std::vector<CardSpec> portless = {{.ports = 2}, {.ports = 0, .singlePort = true}};
+    const std::vector<CardSpec> twoCards = {{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}};
+    auto hubPlan = [this](bool upstream, unsigned start) {
+        Scope(IDC_SCOPE_ALL);
+        ClickButton(dialog, IDC_PLAN_HUB);
+        if (upstream) {
+            ClickButton(dialog, IDC_HUB_UP);
+            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4}) ClickButton(dialog, box);
+        }
+        SelectStart(start);
+    };
+    struct Case {
+        const char* what;
+        std::vector<CardSpec> cards;
+        std::function<void()> arrange;
+        std::vector<int> answers;
+        std::vector<std::string> calls;
+        std::vector<unsigned> sleeps;
+        std::string progressAtChanges;
+        std::vector<std::string> boxes, logged;
+        std::size_t portsOpened;
+        int progressMax, progressPos;
+    } cases[] = {
+        {"card scope takes only the selected card; a failed rename is reported and the run goes on", twoCards,
+         [&] { ASSERT_TRUE(SimSetFailRename(1, 1, true)); SelectCard(1); SelectStart(10); }, {kAnswerOk},
+         {"Change(1,-1,0,3000)", "Modify(COM5,10)=1", "Modify(COM6,11)=0", "Change(1,-1,1,1000)"},
+         {0, 10, 10, 10}, "1 1",
+         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, 2, 2},
+        {"all cards count on in table order; claimed targets answered No", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
+         [&] { Scope(IDC_SCOPE_ALL); SelectStart(10); for (unsigned n = 9; n <= 16; ++n) ModelComDbSetClaimed(n, true); },
+         {kAnswerNo}, {}, {}, "", {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
+         {"串口号修改操作已取消2。"}, 6, 5, 2},
+        {"all cards answered OK", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
+         [&] { Scope(IDC_SCOPE_ALL); SelectStart(20); }, {kAnswerOk},
+         {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1", "Modify(COM4,21)=1", "Modify(COM5,22)=1",
+          "Modify(COM6,23)=1", "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
+         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1 1 1 1", {allReport},
+         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, 2, 2},
+        {"port scope checks only that port and ignores the hub plan, upstream only included",
+         {{.ports = 4, .hubPath = {2, 3}}},
+         [&] {
+             Scope(IDC_SCOPE_PORT);
+             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id);
+             SelectPort(1);
+             SelectStart(7);
+             ModelComDbSetClaimed(7, true);
+             ModelComDbSetClaimed(8, true);
+         },
+         {kAnswerYes, kAnswerOk}, {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3 2",
+         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, 3, 3},
+        {"held port answered No", {{.ports = 2}}, [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerNo}, {}, {}, "",
+         {heldQuestion}, {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2, 5, 0},
+        {"held port answered Yes: the report advises replugging", {{.ports = 2}},
+         [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerYes, kAnswerOk},
+         {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10}, "1 1",
+         {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+                        "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
+        {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered Yes",
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}},
+         [&] { hubPlan(false, 30); ModelComDbSetClaimed(34, true); HoldPort("COM3"); }, {kAnswerYes, kAnswerYes, kAnswerOk},
+         {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1", "Modify(COM4,31)=1", "Modify(COM5,34)=1",
+          "Modify(COM6,35)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
+         {0, 0, 10, 10, 10, 10, 10, 10}, "1 1 1 1",
+         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion,
+          "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
+          "\r\nPort 2-2:COM6==>COM35: 成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"},
+         {}, 4, 2, 2},
+        {"hub plan over mixed cards answered Yes changes nothing",
+         {{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}},
+         [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {}, {}, "",
+         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, 0, 3, 1},
+        {"upstream without downstream is refused", {{.ports = 2, .hubPath = {1, 2}}},
+         [&] { for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id); }, {kAnswerOk}, {}, {}, "",
+         {"只选择Hub上游口而不选择Hub下游口时,多个串口会得到同一个串口号.\n"
+          "请同时选择Hub下游口,或改用\"从起始串口号开始,依次递增\"."},
+         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0, 3, 1},
+        {"repeat: root-hub card with the upstream group on takes the running number",
+         {{.ports = 2, .hubPath = {2}}, {.ports = 2, .firstNumber = 5, .hubPath = {1, 1}}}, [&] { hubPlan(true, 30); },
+         {kAnswerOk}, {}, {}, "", {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+        {"repeat: same downstream port of two hubs",
+         {{.ports = 2, .hubPath = {1, 2}}, {.ports = 2, .firstNumber = 5, .hubPath = {2, 2}}}, [&] { hubPlan(false, 30); },
+         {kAnswerOk}, {}, {}, "", {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+        {"repeat from COM1: a card without hub number takes numbers another card's hub port gives",
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {}, {}, "",
+         {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+        {"no port row", portless, [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); }, {kAnswerOk}, {}, {}, "",
+         {"请先选择一个设备."}, {}, 0, 3, 0},
+        {"card without ports", portless, [&] { SelectCard(1); ListSelectRow(dialog, IDC_PORT_LIST, 0); }, {kAnswerOk},
+         {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:所选多串卡没有报告任何串口."}, 0, 3, 0},
+        {"database full", portless,
+         [&] { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
+         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."}, 0, 3, 0},
+        {"database closed", portless,
+         [&] { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
+         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        OpenMain(c.cards);
+        c.arrange();
+        SimClearCalls();
+        for (int answer : c.answers) ModelQueueAnswer(answer);
+        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+        const std::string preview = Log();
+        const std::size_t openedByPreview = ModelOpenedPorts().size();
+        std::string progressSeen;
+        SimSetChangeHook(RecordProgress, &progressSeen);
+        RunChange();
+        EXPECT_EQ(RunCalls(), c.calls);
+        for (const SimCall& call : Calls(SimCallKind::modify)) {
+            EXPECT_TRUE(Contains(preview, ":" + std::string(call.portName) + "==>COM" + std::to_string(call.number)))
+                << "the preview shows what the run does: " << call.portName;
+        }
+        EXPECT_EQ(ModelSleeps(), c.sleeps);
+        EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
+        EXPECT_EQ(BoxTexts(), c.boxes);
+        for (int i = 0; i < ModelBoxCount(); ++i) EXPECT_EQ(ModelBoxAt(i).owner, dialog);
+        for (const std::string& line : c.logged) EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
+        EXPECT_EQ(ModelOpenedPorts().size() - openedByPreview, c.portsOpened) << "ports are checked once the run can go on";
+        EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
+        EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
+        for (int card = 0; card < static_cast<int>(c.cards.size()); ++card) EXPECT_TRUE(SimCardEnabled(card));
+        EXPECT_EQ(EnumerationsSinceClear(), 1) << "every run ends with a re-enumeration";
+        ExpectIdleAfterRun();
+    }
 }
 
 TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     // 128 held ports with 40-character names overflow the 4096-byte list, and
     // their result lines with long descriptions the 10240-byte report.
-    std::string description(200, 'd');
-    std::string json = R"({"cards": [)";
+    nlohmann::json cards = nlohmann::json::array();
     for (int d = 0; d < 2; ++d) {
-        json += d == 0 ? "" : ",";
-        json += R"({"category": "usb", "name": "Card", "ports": [)";
+        nlohmann::json ports = nlohmann::json::array();
         for (int j = 0; j < 64; ++j) {
             char name[64];
             std::snprintf(name, sizeof name, "SERIAL-PORT-WITH-A-LONG-DEVICE-NAME-%04d", d * 64 + j);
-            json += (j == 0 ? "" : ",") + std::string(R"({"name": ")") + name +
-                    R"(", "number": 0, "description": ")" + description + R"("})";
+            ports.push_back({{"name", name}, {"number", 0}, {"description", std::string(200, 'd')}});
             HoldPort(name);
         }
-        json += "]}";
+        cards.push_back({{"category", "usb"}, {"name", "Card"}, {"ports", ports}});
     }
-    ASSERT_TRUE(SimLoadDescription((json + "]}").c_str()));
+    LoadJson({{"cards", cards}});
     OpenMain();
     Scope(IDC_SCOPE_ALL);
     SelectStart(3);
@@ -239,91 +232,44 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     ExpectIdleAfterRun();
 }
 
-
-TEST_F(RenameRunTest, RepeatedTargetsAreRefusedBeforeAnyChange) {
-    struct Case {
-        const char* what;
-        std::vector<int> firstPath, secondPath;
-        bool upstream;
-        const char* repeats;
-    } cases[] = {
-        {"root-hub card with the upstream group on takes the running number", {2}, {1, 1}, true,
-         "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"},
-        {"same downstream port of two hubs", {1, 2}, {2, 2}, false,
-         "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"},
-        {"a card without hub number takes numbers another card's hub port gives", {}, {1}, false,
-         "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TearDown();
-        SetUp();
-        LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = c.firstPath},
-                   {.ports = 2, .firstNumber = 5, .hubPath = c.secondPath}});
-        OpenMain();
-        Scope(IDC_SCOPE_ALL);
-        ClickButton(dialog, IDC_PLAN_HUB);
-        if (c.upstream) {
-            ClickButton(dialog, IDC_HUB_UP);
-            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4}) ClickButton(dialog, box);
-        }
-        SelectStart(30);
-        SimClearCalls();
-        ModelQueueAnswer(kAnswerOk);
-        RunChange();
-        EXPECT_EQ(BoxTexts(), std::vector<std::string>{std::string("以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n") +
-                                                        c.repeats + "\n请选择其他起始串口号或编号方式."});
-        EXPECT_TRUE(Contains(Log(), std::string(">> 串口号重复,修改已取消:") + c.repeats + "\r\n"));
-        EXPECT_TRUE(RunCalls().empty());
-        EXPECT_TRUE(ModelOpenedPorts().empty());
-        EXPECT_EQ(SimPortNumber(0, 0), 3u);
-        ExpectIdleAfterRun();
-    }
+TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
+    OpenMain({{.ports = 2}});
+    ModelSetStartThreadFails(true);
+    SimClearCalls();
+    ClickButton(dialog, IDC_CHANGE);
+    EXPECT_TRUE(Contains(Log(), ">> CreateThread:Last Err(")) << Log();
+    EXPECT_TRUE(RunCalls().empty());
+    ExpectIdleAfterRun();
 }
 
-TEST_F(RenameRunTest, RunThatCannotStartSaysWhyInTheLog) {
-    LoadCards({{.ports = 2}, {.ports = 0, .singlePort = true}});
-    OpenMain();
-    struct Case {
-        const char* what;
-        void (*arrange)(Window dialog);
-        const char* cause;
-    } cases[] = {
-        {"no port row", [](Window d) { ListSelectRow(d, IDC_PORT_LIST, -1); }, "no cause beyond the box"},
-        {"card without ports", [](Window d) { ListSelectRow(d, IDC_ADAPTER_LIST, 1); ShowPorts(); ListSelectRow(d, IDC_PORT_LIST, 0); },
-         "无法开始修改:所选多串卡没有报告任何串口."},
-        {"database full", [](Window d) { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true);
-                                         ComboSelectRow(d, IDC_START_NUMBER, -1); },
-         "无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."},
-        {"database closed", [](Window d) { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(d, IDC_START_NUMBER, -1); },
-         "无法开始修改:串口号数据库未打开,没有起始串口号."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+// A bigger mapping made before leaves entries beyond the new count behind.
+TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
+    std::vector<CardSpec> cards = {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}},
+                                   {.ports = 2, .firstNumber = 7, .hubPath = {1}}};
+    OpenMain(cards);
+    Scope(IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    for (std::size_t count : {3, 2}) {
+        cards.resize(count);
+        LoadCards(cards);
+        ClickButton(dialog, IDC_ENUMERATE);
+        SelectStart(30);
+        EditSetText(dialog, IDC_LOG, "");
+        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
         ModelResetBoxes();
-        SelectCard(0);
-        SelectPort(0);
-        c.arrange(dialog);
-        SimClearCalls();
         ModelQueueAnswer(kAnswerOk);
-        ClickButton(dialog, IDC_CHANGE);
-        WaitForWorker();
-        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"请先选择一个设备."});
-        EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoOk);
-        EXPECT_EQ(ModelBoxAt(0).owner, dialog);
-        EXPECT_EQ(Contains(Log(), std::string(">> ") + c.cause + "\r\n"), &c != &cases[0]);
-        EXPECT_TRUE(RunCalls().empty());
-        EXPECT_TRUE(ModelOpenedPorts().empty()) << "no scan";
-        EXPECT_EQ(EnumerationsSinceClear(), 1) << "the run ends with a re-enumeration";
-        ExpectIdleAfterRun();
+        RunChange();
     }
+    EXPECT_TRUE(Contains(Log(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复.")) << Log();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n"
+                                                    "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
+                                                    "\n请选择其他起始串口号或编号方式."});
 }
 
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
-TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
-    LoadCards({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
-    OpenMain();
+TEST_F(RenameRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
+    OpenMain({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
     Scope(IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     SelectStart(30);
@@ -337,18 +283,6 @@ TEST_F(RenameRunTest, PreviewShowsWhatTheRunDoes) {
                      "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
                      "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
                      "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
-
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
-    EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1",
-                                                    "Modify(COM4,31)=1", "Modify(COM5,34)=1", "Modify(COM6,35)=1",
-                                                    "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}));
-    ASSERT_EQ(ModelBoxCount(), 3);
-    EXPECT_EQ(ModelBoxAt(2).text, "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功"
-                                  "\r\nPort 2-1:COM5==>COM34: 成功\r\nPort 2-2:COM6==>COM35: 成功"
-                                  "因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。");
 }
 
 // Holds the worker inside its first ChangeDeviceStatus until released.
@@ -372,8 +306,7 @@ bool Entered(void* context) { return static_cast<Gate*>(context)->entered.load()
 class RunningRenameTest : public RenameRunTest {
 protected:
     void StartHeldRun() {
-        LoadCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
-        OpenMain();
+        OpenMain({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
         SelectStart(10);
         SimSetChangeHook(HoldInFirstChange, &gate);
         SimClearCalls();
@@ -390,7 +323,9 @@ protected:
     Gate gate;
 };
 
-TEST_F(RunningRenameTest, TheRunKeepsItsRequestAndLocksItsControls) {
+// While a run lasts its request stands, its controls are locked, and nothing the
+// user does starts, rewrites or closes anything; what was left waiting follows.
+TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     StartHeldRun();
     for (int id : {IDC_ENUMERATE, IDC_CHANGE, IDC_ADAPTER_LIST, IDC_PORT_LIST, IDC_START_NUMBER, IDC_SCOPE_ALL,
                    IDC_PLAN_HUB, IDC_CATEGORY, IDC_ORDER}) {
@@ -398,16 +333,54 @@ TEST_F(RunningRenameTest, TheRunKeepsItsRequestAndLocksItsControls) {
     }
     // Under Wine a disabled control still takes a click: the run must not care.
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_CHANGE, kButtonClicked), 0);
-    EXPECT_EQ(ModelStartedThreads(), 1);
-    EXPECT_TRUE(Contains(Log(), "串口号修改正在进行,请等待完成."));
     ClickButton(dialog, IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+    SelectCombo(IDC_CATEGORY, 0);
+    SelectCombo(IDC_ORDER, 1);
+    int before = EnumerationsSinceClear();
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
+    std::uint32_t usb[3] = {12, kDeviceTypeInterface, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
+    ModelQueueAnswer(kAnswerOk);
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, kButtonClicked), 0);
+    ModelPump();
+    EXPECT_EQ(ModelStartedThreads(), 1);
+    EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
+    EXPECT_TRUE(Contains(Log(), "串口号修改正在进行,请等待完成."));
+    EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
+    EXPECT_TRUE(ModelIsWindow(dialog));
+    EXPECT_TRUE(SimIsInitialised());
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>(2, "串口号修改正在进行,请等待修改完成后再关闭窗口.")));
+
     FinishRun();
     EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
                                                     "Change(0,-1,1,1000)"}));
+    SimCall last = SimCallAt(SimCallCount() - 1);
+    EXPECT_EQ(last.kind, SimCallKind::enumerate);
+    EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
+    EXPECT_EQ(last.order, 1u);
     EXPECT_TRUE(IsControlEnabled(dialog, IDC_START_NUMBER));
     ExpectIdleAfterRun();
+
+    SimClearCalls();
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
+    std::uint32_t volume[3] = {12, 2, 0};
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, 0);  // no header
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(usb));
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 1) << "only USB interface arrivals and removals refresh";
+
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+    EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
+    EXPECT_FALSE(SimIsInitialised());
 }
 
 // Fires user input at the user-interface thread from inside every library
@@ -422,8 +395,7 @@ void InjectUserInput(void* context, const SimCall&) {
 }
 
 TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
-    LoadCards({{.ports = 2, .firstNumber = 3}});
-    OpenMain();
+    OpenMain({{.ports = 2, .firstNumber = 3}});
     SelectStart(10);
     SimSetChangeHook(InjectUserInput, dialog);
     SimClearCalls();
@@ -436,59 +408,6 @@ TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the first free number";
     ExpectIdleAfterRun();
-}
-
-TEST_F(RunningRenameTest, EnumerationWaitsForTheRunAndTheUserIsTold) {
-    StartHeldRun();
-    int before = EnumerationsSinceClear();
-    SelectCombo(IDC_CATEGORY, 0);
-    SelectCombo(IDC_ORDER, 1);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_ENUMERATE, kButtonClicked), 0);
-    EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
-    EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
-    FinishRun();
-    ASSERT_GE(SimCallCount(), 1);
-    SimCall last = SimCallAt(SimCallCount() - 1);
-    EXPECT_EQ(last.kind, SimCallKind::enumerate);
-    EXPECT_EQ(last.category, 0u) << "the run's own refresh uses the new choice";
-    EXPECT_EQ(last.order, 1u);
-    ExpectIdleAfterRun();
-}
-
-TEST_F(RunningRenameTest, ClosingIsRefusedWhileCardsAreOffline) {
-    StartHeldRun();
-    ModelQueueAnswer(kAnswerOk);
-    ModelQueueAnswer(kAnswerOk);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXIT, kButtonClicked), 0);
-    EXPECT_TRUE(ModelIsWindow(dialog));
-    EXPECT_TRUE(SimIsInitialised());
-    int closeBoxes = 0;
-    for (const std::string& text : BoxTexts()) closeBoxes += Contains(text, "再关闭窗口") ? 1 : 0;
-    EXPECT_EQ(closeBoxes, 2);
-    FinishRun();
-    EXPECT_TRUE(SimCardEnabled(0));
-    EXPECT_TRUE(SimCardEnabled(1));
-
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
-    EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
-    EXPECT_FALSE(SimIsInitialised());
-}
-
-TEST_F(RunningRenameTest, DeviceChangesDuringARunAreIgnoredAndOneAfterRefreshes) {
-    StartHeldRun();
-    std::uint32_t header[3] = {12, kDeviceTypeInterface, 0};
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(header));
-    ModelPump();
-    FinishRun();
-    SimClearCalls();
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
-
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(header));
-    EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
-    ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 1);
 }
 
 }  // namespace

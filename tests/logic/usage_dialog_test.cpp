@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "program_fixture.h"
+#include "resources/strings.h"
 
 namespace {
 
@@ -11,8 +12,7 @@ class UsageDialogTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        LoadCards({});
-        OpenMain();
+        OpenMain({});
     }
     // Opens the usage dialog from the main dialog and runs work inside it.
     void WithUsageDialog(std::function<void(Window)> work) {
@@ -45,6 +45,15 @@ TEST_F(UsageDialogTest, OpensWithCom3InBothListsAndFocusReturnsToTheStartList) {
         ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_REFRESH, kButtonClicked), 0);
         EXPECT_EQ(Row(usage, IDC_USAGE_FROM, 6), "COM6 In use") << "refresh rebuilds the lists";
         EXPECT_EQ(ComboGetSelection(usage, IDC_USAGE_FROM), 4) << "and keeps the rows";
+        ModelQueueAnswer(kAnswerOk);
+        ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_CLAIM, kButtonClicked), 0);
+        EXPECT_TRUE(ModelComDbIsClaimed(5));
+        ModelQueueAnswer(kAnswerOk);
+        ModelQueueAnswer(kAnswerOk);
+        ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_RELEASE, kButtonClicked), 0);
+        EXPECT_FALSE(ModelComDbIsClaimed(5));
+        ModelSendMessage(usage, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
+        EXPECT_TRUE(ModelIsDialogEnabled(mainDialog)) << "Esc closes it";
     });
     std::string row;
     ModelComboRow(dialog, IDC_START_NUMBER, 5, &row);
@@ -66,125 +75,94 @@ TEST_F(UsageDialogTest, RangeEndsPullEachOther) {
     });
 }
 
-TEST_F(UsageDialogTest, Com1AndCom2AreRefused) {
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_FROM, 1);
-        Choose(usage, IDC_USAGE_TO, 4);
-        EXPECT_EQ(ApplyUsageRange(false), 0);
-    });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"COM1/2为系统保留号,禁止操作."});
-    EXPECT_EQ(ModelBoxAt(0).caption, " Orvello");
-    EXPECT_NE(ModelBoxAt(0).owner, dialog) << "owned by the usage dialog";
-    EXPECT_TRUE(Contains(Log(), ">> 操作取消.COM1为系统保留号,请选择COM3及之后的号\r\n"));
-    EXPECT_FALSE(ModelComDbIsClaimed(3));
+// "COM3,COM4,...,COM<last>,"
+std::string Coms(unsigned first, unsigned last) {
+    std::string list;
+    for (unsigned n = first; n <= last; ++n) list += "COM" + std::to_string(n) + ",";
+    return list;
 }
 
-TEST_F(UsageDialogTest, NoRowChosenIsRefused) {
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        ComboSelectRow(usage, IDC_USAGE_TO, -1);
-        ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_CLAIM, kButtonClicked), 0);
-        EXPECT_EQ(ComboGetSelection(usage, IDC_USAGE_TO), 2) << "lists rebuilt afterwards";
-    });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"请选择起始和结束串口号."});
-    EXPECT_TRUE(Contains(Log(), ">> 未选择串口号，操作取消\r\n"));
-}
-
-TEST_F(UsageDialogTest, ReleaseWarnsOnceAndListsWhatItReleased) {
-    ModelComDbSetClaimed(5, true);
-    ModelComDbSetClaimed(7, true);
-    ModelQueueAnswer(kAnswerOk);  // the warning
-    ModelQueueAnswer(kAnswerOk);  // the summary
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 9);
-        ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_RELEASE, kButtonClicked), 0);
-        EXPECT_EQ(Row(usage, IDC_USAGE_FROM, 5), "COM5");
-    });
-    ASSERT_EQ(ModelBoxCount(), 2);
-    EXPECT_EQ(ModelBoxAt(0).kind, kBoxWarningOkCancel);
-    EXPECT_EQ(ModelBoxAt(1).kind, kBoxInfoOk);
-    EXPECT_EQ(ModelBoxAt(1).text, "COM5,COM7,\n****共2个串口状态，声明为[未使用]****");
-    EXPECT_FALSE(ModelComDbIsClaimed(5));
-    EXPECT_FALSE(ModelComDbIsClaimed(7));
-}
-
-TEST_F(UsageDialogTest, ReleaseCancelledAtTheWarningChangesNothing) {
-    ModelComDbSetClaimed(5, true);
-    ModelQueueAnswer(kAnswerCancel);
-    int result = -1;
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 9);
-        result = ApplyUsageRange(true);
-    });
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(ModelBoxCount(), 1) << "no message after a cancel";
-    EXPECT_TRUE(ModelComDbIsClaimed(5));
-    EXPECT_TRUE(Contains(Log(), ">> 操作取消\r\n"));
-}
-
-TEST_F(UsageDialogTest, ReleaseOfAFreeRangeNeedsNoWarning) {
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 9);
-        EXPECT_EQ(ApplyUsageRange(true), 1);
-    });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"\n****共0个串口状态，声明为[未使用]****"});
-}
-
-TEST_F(UsageDialogTest, ClaimSkipsClaimedNumbers) {
-    ModelComDbSetClaimed(3, true);
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 4);
-        ModelSendMessage(usage, kMsgCommand, CommandParam(IDC_USAGE_CLAIM, kButtonClicked), 0);
-        EXPECT_EQ(Row(usage, IDC_USAGE_TO, 4), "COM4 In use");
-    });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"COM4,\n****共1个串口状态，声明为[使用中]****"});
-    EXPECT_TRUE(ModelComDbIsClaimed(4));
-}
-
-TEST_F(UsageDialogTest, FailedClaimsAreLoggedWithTheDatabaseErrorAndNamed) {
-    ModelComDbFailWrites(5);
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 4);
-        EXPECT_EQ(ApplyUsageRange(false), 0);
-    });
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"设定串口<使用中>状态失败.\n\n****共0个串口状态，声明为[使用中]****"
-                                                    "\n未能修改:COM3,COM4,"});
-    EXPECT_TRUE(Contains(Log(), ">> ClaimPort COM4:Last Err(5)Access is denied.\r\n")) << Log();
-}
-
-TEST_F(UsageDialogTest, ANumberAnotherProgramChangesMidwayDoesNotStopTheRange) {
-    for (bool release : {false, true}) {
-        SCOPED_TRACE(release ? "release" : "claim");
+TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
+    std::vector<unsigned> fromCom3;
+    for (unsigned n = 3; n <= 256; ++n) fromCom3.push_back(n);
+    auto total = [](int count, bool release) {
+        return "\n****共" + std::to_string(count) + "个串口状态，声明为[" + (release ? "未使用" : "使用中") + "]****";
+    };
+    struct Case {
+        const char* what;
+        std::vector<unsigned> claimedBefore;
+        unsigned from, to;  // 0: no row chosen
+        bool release;
+        std::vector<int> answers;
+        long failWrites;
+        unsigned rivalTrigger, rivalNumber;
+        int result;
+        std::vector<std::string> boxes;
+        std::vector<unsigned> claimedAfter;
+        std::string logged;  // "" none
+    } cases[] = {
+        {"COM1 and COM2 are refused", {}, 1, 4, false, {kAnswerOk}, 0, 0, 0, 0, {"COM1/2为系统保留号,禁止操作."}, {},
+         "操作取消.COM1为系统保留号,请选择COM3及之后的号"},
+        {"no row chosen is refused", {}, 3, 0, false, {kAnswerOk}, 0, 0, 0, 0, {"请选择起始和结束串口号."}, {},
+         "未选择串口号，操作取消"},
+        {"COM3 alone", {}, 3, 3, false, {kAnswerOk}, 0, 0, 0, 1, {"COM3," + total(1, false)}, {3},
+         "串口号状态已设为[使用中]:COM3,"},
+        {"claim skips claimed numbers", {3}, 3, 4, false, {kAnswerOk}, 0, 0, 0, 1, {"COM4," + total(1, false)},
+         {3, 4}, "串口号状态已设为[使用中]:COM4,"},
+        {"release warns once and lists what it released", {5, 7}, 3, 9, true, {kAnswerOk, kAnswerOk}, 0, 0, 0, 1,
+         {kTextReleaseWarning, "COM5,COM7," + total(2, true)}, {}, "串口号状态已设为[未使用]:COM5,COM7,"},
+        {"release cancelled at the warning changes nothing", {5}, 3, 9, true, {kAnswerCancel}, 0, 0, 0, 0,
+         {kTextReleaseWarning}, {5}, "操作取消"},
+        {"release of a free range needs no warning and changes nothing", {}, 3, 9, true, {kAnswerOk}, 0, 0, 0, 1,
+         {total(0, true)}, {}, ""},
+        {"failed claims are logged with the database error and named", {}, 3, 4, false, {kAnswerOk}, 5, 0, 0, 0,
+         {"设定串口<使用中>状态失败.\n" + total(0, false) + "\n未能修改:COM3,COM4,"}, {},
+         "ClaimPort COM4:Last Err(5)Access is denied."},
+        {"another program claims a later number midway", {}, 3, 6, false, {kAnswerOk}, 0, 4, 5, 1,
+         {"COM3,COM4,COM6," + total(3, false)}, {3, 4, 5, 6}, "串口号状态已设为[使用中]:COM3,COM4,COM6,"},
+        {"another program releases a later number midway", {3, 4, 5, 6}, 3, 6, true, {kAnswerOk, kAnswerOk}, 0, 4, 5, 1,
+         {kTextReleaseWarning, "COM3,COM4,COM6," + total(3, true)}, {}, "串口号状态已设为[未使用]:COM3,COM4,COM6,"},
+        {"another program claims the very number being claimed: no failure", {}, 3, 5, false, {kAnswerOk}, 0, 4, 4, 1,
+         {"COM3,COM5," + total(2, false)}, {3, 4, 5}, "串口号状态已设为[使用中]:COM3,COM5,"},
+        {"the whole range's summary fits its buffer", {}, 3, 256, false, {kAnswerOk}, 0, 0, 0, 1,
+         {Coms(3, 256) + total(254, false)}, fromCom3, "串口号状态已设为[使用中]:" + Coms(3, 256)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ModelResetBoxes();
-        for (unsigned n = 3; n <= 6; ++n) ModelComDbSetClaimed(n, release);
-        ModelComDbRival(4, 5);
-        ModelQueueAnswer(kAnswerOk);
-        ModelQueueAnswer(kAnswerOk);
+        for (unsigned n = 1; n <= 256; ++n) ModelComDbSetClaimed(n, false);
+        for (unsigned n : c.claimedBefore) ModelComDbSetClaimed(n, true);
+        ModelComDbFailWrites(c.failWrites);
+        ModelComDbRival(c.rivalTrigger, c.rivalNumber);
+        for (int answer : c.answers) ModelQueueAnswer(answer);
+        EditSetText(dialog, IDC_LOG, "");
+        int result = -1;
         WithUsageDialog([&](Window usage) {
-            Choose(usage, IDC_USAGE_TO, 6);
-            EXPECT_EQ(ApplyUsageRange(release), 1);
+            Choose(usage, IDC_USAGE_FROM, c.from);
+            if (c.to == 0) {
+                ComboSelectRow(usage, IDC_USAGE_TO, -1);
+            } else {
+                Choose(usage, IDC_USAGE_TO, c.to);
+            }
+            result = ApplyUsageRange(c.release);
+            EXPECT_EQ(Row(usage, IDC_USAGE_TO, 4), ModelComDbIsClaimed(4) ? "COM4 In use" : "COM4") << "lists rebuilt";
+            EXPECT_NE(ComboGetSelection(usage, IDC_USAGE_TO), -1);
         });
-        for (unsigned n = 3; n <= 6; ++n) EXPECT_EQ(ModelComDbIsClaimed(n), !release) << n;
-        EXPECT_EQ(BoxTexts().back(), std::string("COM3,COM4,COM6,\n****共3个串口状态，声明为[") +
-                                         (release ? "未使用" : "使用中") + "]****");
-        EXPECT_TRUE(Contains(Log(), std::string(">> 串口号状态已设为[") + (release ? "未使用" : "使用中") +
-                                        "]:COM3,COM4,COM6,\r\n"));
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(BoxTexts(), c.boxes);
+        for (int i = 0; i < ModelBoxCount(); ++i) {
+            EXPECT_EQ(ModelBoxAt(i).kind, ModelBoxAt(i).text == kTextReleaseWarning ? kBoxWarningOkCancel : kBoxInfoOk);
+            EXPECT_EQ(ModelBoxAt(i).caption, " Orvello");
+            EXPECT_NE(ModelBoxAt(i).owner, dialog) << "owned by the usage dialog";
+        }
+        std::vector<unsigned> claimedAfter;
+        for (unsigned n = 1; n <= 256; ++n) {
+            if (ModelComDbIsClaimed(n)) claimedAfter.push_back(n);
+        }
+        EXPECT_EQ(claimedAfter, c.claimedAfter);
+        EXPECT_EQ(Contains(Log(), ">> " + c.logged + "\r\n"), !c.logged.empty()) << Log();
+        EXPECT_EQ(Contains(Log(), "串口号状态已设为"), Contains(c.logged, "串口号状态已设为")) << "only changes are logged";
     }
-}
-
-TEST_F(UsageDialogTest, WholeRangeSummaryFitsItsBuffer) {
-    ModelQueueAnswer(kAnswerOk);
-    WithUsageDialog([&](Window usage) {
-        Choose(usage, IDC_USAGE_TO, 256);
-        EXPECT_EQ(ApplyUsageRange(false), 1);
-    });
-    ASSERT_EQ(ModelBoxCount(), 1);
-    EXPECT_TRUE(Contains(ModelBoxAt(0).text, "COM255,COM256,\n****共254个串口状态，声明为[使用中]****"));
-    EXPECT_TRUE(ModelComDbIsClaimed(256));
 }
 
 }  // namespace
