@@ -121,18 +121,14 @@ void BlockAppend(LogBlock& block, const char* format, ...) {
         va_end(retry);
         return;
     }
-    // The piece goes whole into the next append; one that is alone too long
-    // for an append follows the raw-text rule.
+    // The piece goes whole into the next append; one longer than a raw text
+    // is cut by the raw-text rule first.
     block.text[block.used] = '\0';
     BlockFlush(block);
     char piece[kRawTextSize];
     FormatRaw(piece, format, retry);
     va_end(retry);
     std::size_t length = std::strlen(piece);
-    if (length < sizeof block.text) {
-        std::memcpy(block.text, piece, length + 1);
-        block.used = length;
-    } else {
-        AppendToLog(mainDialog, IDC_LOG, piece);
-    }
+    std::memcpy(block.text, piece, length + 1);
+    block.used = length;
 }

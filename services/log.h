@@ -31,10 +31,14 @@ void AppendText(Window window, int controlId, const char* format, ...) KESTROVA_
 void AppendLog(const char* format, ...) KESTROVA_PRINTF(1, 2);
 
 // Multi-line output (the tree summary, the preview) built in a bounded buffer
-// and appended to the log in as few appends as the raw-text limit allows,
-// each cut only between pieces. A piece is one line with its line break.
+// and appended to the log in as few appends as possible: the edit's cost of an
+// append grows with the text it holds, so a whole table's summary (about
+// 130 KB for 64 cards of 64 ports) goes in one. A block is cut only between
+// pieces; a piece is one line with its line break, and one longer than a raw
+// text follows the raw-text rule.
+constexpr inline std::size_t kLogBlockSize = 512 * 1024;
 struct LogBlock {
-    char text[kRawTextSize - 1];
+    char text[kLogBlockSize];
     std::size_t used;
 };
 void BlockBegin(LogBlock& block);

@@ -203,10 +203,13 @@ bool IsControlEnabled(Window dialog, int id) { return IsWindowEnabled(GetDlgItem
 // ---- edit, progress bar, status bar ----
 
 void EditAppendText(Window dialog, int id, const char* text) {
-    Wide<kTextUnits> line(text);
+    // Appends run on the dialog's thread only, so one static buffer serves the
+    // log's biggest blocks (every UTF-8 text of 512 KB fits in as many units).
+    static wchar_t units[512 * 1024 + 1];
+    Utf8ToWide(text, units, static_cast<int>(std::size(units)));
     // (-2, -2) is clamped by the control to the end of its text.
     SendItem(dialog, id, EM_SETSEL, static_cast<WPARAM>(-2), -2);
-    SendItem(dialog, id, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.text));
+    SendItem(dialog, id, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(units));
     SendItem(dialog, id, EM_SETSEL, static_cast<WPARAM>(-2), -2);
 }
 
