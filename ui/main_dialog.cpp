@@ -172,7 +172,9 @@ void OnInitDialog(Window window) {
         LogLastError("DBOpen");
     }
     InitDevManagerLib();
-    ClickButton(window, IDC_ENUMERATE);
+    // Called, not clicked: a click may not reach a dialog that is not active,
+    // and the command line's dialog is never shown.
+    RefreshDevices();
     RegisterUsbNotification(true);
     AttachAccelerators(window, IDR_ACCELERATORS);
     RecoverAtStart();
