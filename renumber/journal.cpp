@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "inventory/views.h"
 #include "platform/platform.h"
 #include "resources/strings.h"
 #include "services/log.h"
@@ -49,6 +50,8 @@ bool ReadText(const Json& value, char* buffer, std::size_t size) {
     buffer[text.size()] = '\0';
     return true;
 }
+
+constexpr unsigned kLastCategory = 3;
 
 bool ReadNumber(const Json& value, unsigned limit, unsigned* number) {
     if (!value.is_number_unsigned() || value.get<std::uint64_t>() > limit) {
@@ -102,10 +105,13 @@ bool ReadPorts(const Json& list, Journal& journal) {
 }
 
 bool ReadJournal(const Json& root, Journal& journal) {
-    if (!HasExactly(root, {"format", "version", "kind", "scope", "state", "interrupted", "cards", "ports"}) ||
-        root["format"] != kFormatName || root["version"] != kFormatVersion || !root["interrupted"].is_boolean()) {
+    unsigned category = 0;
+    if (!HasExactly(root, {"format", "version", "kind", "scope", "state", "interrupted", "category", "cards", "ports"}) ||
+        root["format"] != kFormatName || root["version"] != kFormatVersion || !root["interrupted"].is_boolean() ||
+        !ReadNumber(root["category"], kLastCategory, &category)) {
         return false;
     }
+    journal.category = static_cast<std::uint8_t>(category);
     const Json& kind = root["kind"];
     const Json& scope = root["scope"];
     const Json& state = root["state"];
@@ -168,6 +174,7 @@ std::size_t JournalToText(const Journal& journal, char* buffer, std::size_t size
                      {"scope", journal.portOnly ? "port" : "cards"},
                      {"state", journal.finished ? "finished" : "running"},
                      {"interrupted", journal.interrupted},
+                     {"category", journal.category},
                      {"cards", cards},
                      {"ports", ports}};
         // One port a line keeps the file readable for an administrator.
@@ -247,6 +254,7 @@ void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind) {
     journal.portOnly = portOnly;
     journal.finished = false;
     journal.interrupted = false;
+    journal.category = static_cast<std::uint8_t>(currentCategory >= 0 ? currentCategory : 0);
     journal.cardCount = 0;
     journal.portCount = 0;
     // Journal card k is the k-th card the run switches off.

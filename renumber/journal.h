@@ -39,6 +39,7 @@ struct Journal {
     bool portOnly;     // the run switched off only its one port, not whole cards
     bool finished;
     bool interrupted;  // finished by the recovery at a later start
+    std::uint8_t category;  // the category combo's row the run's cards were listed under
     unsigned cardCount;
     JournalCard cards[kMaxDevices];  // the cards the run switches off and on
     unsigned portCount;

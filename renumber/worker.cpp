@@ -241,6 +241,23 @@ bool ClaimRun() {
     return true;
 }
 
+// Undo and recovery find the journal's cards in the list of the category
+// they were renamed under: the category combo is switched to it as the user
+// would switch it. User-interface thread, outside a run.
+void ListJournalCategory(const Journal& journal) {
+    if (journal.category != currentCategory) {
+        ComboSelectRow(mainDialog, IDC_CATEGORY, journal.category);
+        SendDialogMessage(mainDialog, kMsgCommand, CommandParam(IDC_CATEGORY, kComboSelChange), 0);
+    }
+}
+
+void ListLastRunCategory() {
+    static char reason[kJournalReasonSize];
+    if (busyFlag.load() == 0 && LoadJournal(lastJournal, reason, sizeof reason) == JournalLoad::Loaded) {
+        ListJournalCategory(lastJournal);
+    }
+}
+
 bool StartWorker(void* undo) {
     if (!StartThread(RenamePortsThread, undo)) {
         LogLastError("CreateThread");
@@ -261,7 +278,10 @@ bool StartRenameRun(const RunRequest& request) {
     return StartWorker(nullptr);
 }
 
-bool StartUndoRun() { return ClaimRun() && StartWorker(&undoRun); }
+bool StartUndoRun() {
+    ListLastRunCategory();
+    return ClaimRun() && StartWorker(&undoRun);
+}
 
 void EndRenameRun() {
     FillStartNumbers(true);
@@ -283,6 +303,9 @@ unsigned KESTROVA_CALLBACK RenamePortsThread(void* undo) {
 }
 
 RunOutcome RunHere(const RunRequest* request) {
+    if (request == nullptr) {
+        ListLastRunCategory();
+    }
     if (!ClaimRun()) {
         return RunOutcome::Busy;
     }
@@ -308,6 +331,7 @@ int RecoverInterruptedRun() {
         renamed += lastJournal.ports[i].renamed ? 1 : 0;
     }
     LogMessage(kLogRecoveryFound, lastJournal.portCount, static_cast<unsigned>(renamed));
+    ListJournalCategory(lastJournal);
     for (unsigned k = 0; k < lastJournal.cardCount; ++k) {
         const JournalCard& card = lastJournal.cards[k];
         int slot = FindJournalCard(card);

@@ -119,6 +119,7 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     const std::string whole(text, length);
     const std::vector<std::pair<std::string, std::string>> foreign = {
         {"\"version\": 1", "\"version\": 2"},
+        {"\"category\": 0", "\"category\": 4"},
         {"\"card\": 1", "\"card\": 2"},
         {"\"port\": 63", "\"port\": 64"},
         {"\"target\": 22", "\"target\": \"22\""},
@@ -234,16 +235,18 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
 }
 
 TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
-    UseCards({{.ports = 2, .firstNumber = 20}});
+    UseCards({{.category = "pci", .ports = 2, .firstNumber = 20}});
     // Renamed its first port, then ended before the second and before
-    // switching the card back on.
+    // switching the card back on; its card is listed under PCI, not the
+    // USB list the program starts with.
     Journal& open = SampleJournal();
+    open.category = kCategoryPci;
     open.cardCount = 1;
     open.portCount = 2;
     open.ports[1].target = 22;
     ModelSetFile(kJournalFile, JournalText(open));
 
-    EXPECT_EQ(Run("/list"), kExitDone);
+    EXPECT_EQ(Run("/list /category pci"), kExitDone);
     EXPECT_TRUE(Contains(SimCallLogText(), "Change(0,-1,1,")) << SimCallLogText();
     char notice[256];
     std::snprintf(notice, sizeof notice, kTextRecoveredUnattended, 1u);
