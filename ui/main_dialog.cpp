@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "ui/cli.h"
-
 #include "comdb/number_usage.h"
 #include "comdb/usage_dialog.h"
 #include "inventory/devmgr.h"
@@ -18,6 +16,7 @@
 #include "services/messages.h"
 #include "services/state.h"
 #include "text/bounded_text.h"
+#include "ui/cli.h"
 
 namespace {
 
