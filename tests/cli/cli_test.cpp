@@ -118,13 +118,9 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     }
     const std::string whole(text, length);
     const std::vector<std::pair<std::string, std::string>> foreign = {
-        {"\"version\": 1", "\"version\": 2"},
-        {"\"category\": 0", "\"category\": 4"},
-        {"\"card\": 1", "\"card\": 2"},
-        {"\"port\": 63", "\"port\": 64"},
-        {"\"target\": 22", "\"target\": \"22\""},
-        {"\"state\": \"running\"", "\"state\": \"paused\""},
-        {"\"renamed\": true", "\"renamed\": true, \"extra\": 0"},
+        {"\"version\": 1", "\"version\": 2"}, {"\"category\": 0", "\"category\": 4"}, {"\"card\": 1", "\"card\": 2"},
+        {"\"port\": 63", "\"port\": 64"}, {"\"target\": 22", "\"target\": \"22\""},
+        {"\"state\": \"running\"", "\"state\": \"paused\""}, {"\"renamed\": true", "\"renamed\": true, \"x\": 0"},
     };
     for (const auto& [from, to] : foreign) {
         std::string changed = whole;
