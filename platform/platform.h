@@ -137,9 +137,17 @@ void SleepMs(unsigned milliseconds);
 bool StartThread(ThreadRoutine routine, void* argument);  // the handle is closed at once
 bool GetWindowsFolder(char* buffer, std::size_t size);
 bool GetSystemFolder(char* buffer, std::size_t size);
+// Room for any path Windows can hold (32767 UTF-16 units) as UTF-8.
+constexpr inline std::size_t kLongPathSize = 3 * 32767 + 1;
 bool GetCurrentFolder(char* buffer, std::size_t size);
 bool FolderExists(const char* path);
-unsigned RunProgram(const char* commandLine);  // WinExec's result: >= 32 is success
+// Starts a command line (a quoted program path, then its arguments) through
+// the wide process functions and does not wait for it. Keeps WinExec's
+// convention: 33 when it started, a value below 32 when it did not.
+unsigned RunProgram(const char* commandLine);
+// Starts a command line like RunProgram and waits for it to end. false when
+// it did not start; else its exit code is left in exitCode.
+bool RunProgramAndWait(const char* commandLine, unsigned* exitCode);
 // Converts a text field of the device-manager library (ANSI code page, not
 // necessarily terminated within width) to UTF-8, truncated to fit.
 void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::size_t size);
@@ -150,6 +158,41 @@ void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::
 bool QueryWow64(bool* isWow64);
 // Runs menu accelerators for the dialog inside its modal message loop.
 void AttachAccelerators(Window dialog, int acceleratorsId);
+
+// ---- command line, console, files, machine-wide run lock ----
+constexpr inline int kMaxArguments = 32;
+constexpr inline std::size_t kArgumentSize = 512;
+struct ArgumentList {
+    int count;
+    bool overflow;  // more arguments than fit, or one longer than its room
+    char text[kMaxArguments][kArgumentSize];
+};
+// The program's arguments after its own name, as UTF-8.
+void GetProgramArguments(ArgumentList& list);
+// The command line after the program's own name, as typed (for handing it on
+// whole); false when it does not fit.
+bool GetArgumentsText(char* buffer, std::size_t size);
+// Writes UTF-8 text to the console the program was started from, or to the
+// standard output (toError: standard error) it was given.
+void ConsoleWrite(const char* text, bool toError);
+// The machine's program-data folder (C:\ProgramData).
+bool GetProgramDataFolder(char* buffer, std::size_t size);
+// Creates the folder when missing; true when it exists afterwards.
+bool CreateFolder(const char* path);
+enum class FileRead { Done, Missing, TooBig, Failed };
+// Reads a whole file into buffer, terminated; length without the terminator.
+FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::size_t* length);
+// Writes a new file beside path, flushes it to disk and puts it in path's
+// place in one step, so path always holds either the old or the new text.
+bool SaveFileWhole(const char* path, const char* data, std::size_t length);
+// A lock held by one run on the whole machine at a time (a named mutex),
+// across processes and sessions. Waits at most waitMs for it; false when
+// another run kept it. Taken and released on the same thread.
+bool AcquireRunLock(unsigned waitMs);
+void ReleaseRunLock();
+// A dialog created without a window on screen and without a modal loop: the
+// command line reuses the main dialog's routines through it.
+Window CreateHiddenDialog(int templateId, DialogProc proc);
 
 // ---- COM port database ----
 using ComDbHandle = void*;

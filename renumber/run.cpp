@@ -1,6 +1,7 @@
 #include "renumber/run.h"
 
 #include <bitset>
+#include <cstdarg>
 
 #include "comdb/number_usage.h"
 #include "inventory/views.h"
@@ -96,6 +97,7 @@ bool IsUpstreamOnly(const RunRequest& request) {
 
 void MapRun(const RunRequest& request, RunMapping& mapping) {
     mapping.count = 0;
+    mapping.idleCards = 0;
     auto n = static_cast<std::uint16_t>(request.startRow + 1);
     auto device = static_cast<unsigned>(request.device);
     if (request.scope == RenameScope::SelectedPort) {
@@ -199,14 +201,34 @@ std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t in
     return held;
 }
 
-void PreviewRun() {
-    RunRequest request = ReadRunRequest();
+namespace {
+
+// A piece of the preview: a line of the log block, or written to the console
+// at once.
+void PreviewPiece(LogBlock& block, bool toConsole, const char* format, ...) KESTROVA_PRINTF(3, 4);
+void PreviewPiece(LogBlock& block, bool toConsole, const char* format, ...) {
+    static char piece[kRawTextSize];
+    va_list arguments;
+    va_start(arguments, format);
+    piece[0] = '\0';
+    AppendFormatV(piece, sizeof piece, format, arguments);
+    va_end(arguments);
+    if (toConsole) {
+        ConsoleWrite(piece, false);
+    } else {
+        BlockAppend(block, "%s", piece);
+    }
+}
+
+}  // namespace
+
+bool PreviewRun(const RunRequest& request, bool toConsole) {
     RunRefusal refusal = CheckRequest(request);
     if (refusal == RunRefusal::NothingSelected) {
         LogMessage(kLogNoSelection);
     }
     if (refusal != RunRefusal::None || IsUpstreamOnly(request)) {
-        return;
+        return false;
     }
     static RunMapping mapping;
     MapRun(request, mapping);
@@ -217,7 +239,7 @@ void PreviewRun() {
     unsigned held = 0;
     static LogBlock block;
     BlockBegin(block);
-    BlockAppend(block, "%s", kTextPreviewHead);
+    PreviewPiece(block, toConsole, "%s", kTextPreviewHead);
     NameText name;
     DescriptionText description;
     for (unsigned i = 0; i < mapping.count; ++i) {
@@ -225,12 +247,14 @@ void PreviewRun() {
         const PortRecord& port = PortOf(entry);
         claimed += (entry.marks & kMarkClaimed) != 0 ? 1 : 0;
         held += (entry.marks & kMarkHeld) != 0 ? 1 : 0;
-        BlockAppend(block, "\r\n%s:%s==>COM%u%s%s%s", FieldText(port.description, description, sizeof description),
-                    FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target),
-                    (entry.marks & kMarkClaimed) != 0 ? kTextPreviewClaimed : "",
-                    (entry.marks & kMarkHeld) != 0 ? kTextPreviewHeld : "",
-                    (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "");
+        PreviewPiece(block, toConsole, "\r\n%s:%s==>COM%u%s%s%s",
+                     FieldText(port.description, description, sizeof description),
+                     FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target),
+                     (entry.marks & kMarkClaimed) != 0 ? kTextPreviewClaimed : "",
+                     (entry.marks & kMarkHeld) != 0 ? kTextPreviewHeld : "",
+                     (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "");
     }
-    BlockAppend(block, kTextPreviewTotal, mapping.count, claimed, held, repeated);
+    PreviewPiece(block, toConsole, kTextPreviewTotal, mapping.count, claimed, held, repeated);
     BlockFlush(block);
+    return true;
 }

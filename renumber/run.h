@@ -38,6 +38,7 @@ struct PortTarget {
 struct RunMapping {
     unsigned firstCard;
     unsigned lastCard;  // one past the last card the run switches off and on
+    std::uint64_t idleCards;  // bit d: card d lies in the range but stays on (undo)
     unsigned count;
     PortTarget ports[kMaxDevices * kMaxPorts];
 };
@@ -72,6 +73,7 @@ constexpr inline std::size_t kClaimedListSize = 8192;
 std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
                             std::size_t claimedSize);
 
-// Writes the mapping of the current settings to the log, one line a port, as
-// a run with the same settings would number them; changes nothing.
-void PreviewRun();
+// Writes the mapping of a request to the log (or the console), one line a
+// port, as a run of the request would number them; changes nothing. false
+// (logged) when the request cannot run.
+bool PreviewRun(const RunRequest& request, bool toConsole);

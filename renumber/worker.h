@@ -1,5 +1,7 @@
 // The rename run: confirms the risks its mapping shows, takes the devices
 // offline, renames their ports, brings them back and reports every port.
+// Every run (dialog, command line, undo, recovery) holds the machine's run
+// lock for its whole length and keeps a journal of what it changes.
 #pragma once
 
 #include <atomic>
@@ -16,15 +18,36 @@ extern std::atomic<int> busyFlag;
 // procedure then calls EndRenameRun on its own thread (WM_APP + 2).
 constexpr inline unsigned kMsgRunEnded = 0x8002;
 
-// On the user-interface thread: claims the run with the request read once
-// from the dialog and starts the worker. false when a run exists already
-// (logged) or the thread could not start.
+// How long a run waits for another run on the machine to end.
+constexpr inline unsigned kRunLockWaitMs = 3000;
+
+// How a run ended, as the command line reports it.
+enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy };
+
+// On the user-interface thread: claims the run (and the machine's run lock)
+// with the request read once from the dialog and starts the worker. false
+// when a run exists already (logged), another run holds the machine (a box)
+// or the thread could not start.
 bool StartRenameRun(const RunRequest& request);
+// The same for undoing the last finished run.
+bool StartUndoRun();
 
 // On the user-interface thread, in one step: the start list moves to the first
 // free number, the lists are enumerated again, and only then is the run
-// released.
+// released (and the machine's run lock).
 void EndRenameRun();
 
-// The worker thread's routine.
-unsigned KESTROVA_CALLBACK RenamePortsThread(void* unused);
+// The worker thread's routine: nullptr runs the rename of the request given
+// to StartRenameRun, anything else the undo.
+unsigned KESTROVA_CALLBACK RenamePortsThread(void* undo);
+
+// The command line: a whole run on the calling thread, from the claim to the
+// end; request nullptr undoes the last finished run.
+RunOutcome RunHere(const RunRequest* request);
+
+// At start, with the machine's run lock held and the lists enumerated: a
+// journal of a run that did not finish makes every card that run switched
+// off switch on again; what was found and done is logged, and the journal is
+// closed. Returns how many ports that run had renamed (undo can put them
+// back), or -1 when no run was left unfinished.
+int RecoverInterruptedRun();

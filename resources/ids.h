@@ -12,6 +12,7 @@
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
 #define IDM_PREVIEW 106
+#define IDM_UNDO 109
 
 /* string table */
 #define IDS_PORTS_HELD 69

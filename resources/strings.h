@@ -76,6 +76,58 @@ constexpr inline char kTextPreviewRepeated[] = " [重复]";
 constexpr inline char kTextPreviewTotal[] =
     "\r\n***预览:共%u个串口,%u个目标串口号已被分配,%u个串口正被其他程序使用,%u个串口号重复.\r\n";
 
+/* Runs that hold the machine, the journal, undo and recovery. */
+constexpr inline char kTextMachineBusy[] = "另一个串口号修改正在进行(本机的其他窗口或命令),请等待其完成后再试.本次未做任何修改.";
+constexpr inline char kLogMachineBusy[] = "另一个串口号修改正在进行,本次修改未开始.";
+constexpr inline char kTextJournalNotSaved[] =
+    "无法写入修改记录(程序数据文件夹下的Kestrova\\journal.json),本次修改已取消,未做任何修改.";
+constexpr inline char kLogJournalNotSaved[] = "修改记录无法保存";
+constexpr inline char kTextJournalUnreadable[] = "修改记录文件无法读取或不完整(可能在写入时被中断)";
+constexpr inline char kTextJournalForeign[] = "修改记录文件的内容与本程序写入的格式不符";
+constexpr inline char kTextJournalTooBig[] = "修改记录文件过大";
+constexpr inline char kTextJournalNoFolder[] = "找不到程序数据文件夹";
+constexpr inline char kTextJournalRefused[] = "修改记录无法使用:%s.未做任何修改.";
+constexpr inline char kLogJournalRefused[] = "修改记录无法使用:%s.未做任何修改.";
+constexpr inline char kTextNothingToUndo[] = "没有可撤销的已完成修改,未做任何修改.";
+constexpr inline char kTextUndoLeftAlone[] = "\r\n以下串口的串口号在上次修改之后已被改变,未撤销:%s";
+constexpr inline char kLogUndoLeftAlone[] = "以下串口的串口号在上次修改之后已被改变,未撤销:%s";
+constexpr inline char kLogUndoStart[] = "撤销上次修改:%u个串口...\n";
+constexpr inline char kLogRecoveryFound[] = "发现上次未完成的串口号修改:共%u个串口,已修改%u个.";
+constexpr inline char kLogRecoveryCardMissing[] = "未找到上次修改停用的多串卡[%s][%s],无法重新启用.";
+constexpr inline char kLogRecoveryEnabled[] = "已重新启用上次修改停用的多串卡%d#[%s][%s].";
+constexpr inline char kLogRecoveryClosed[] = "上次未完成的修改已记为结束,可撤销已修改的串口.";
+constexpr inline char kTextOfferUndo[] =
+    "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡.\n其中%u个串口已被修改,是否撤销这些修改?";
+constexpr inline char kTextRecoveredUnattended[] =
+    "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡;其中%u个串口已被修改,可用 /undo 撤销.\n";
+
+/* The command line. */
+constexpr inline char kTextAnsweredYes[] = "(/yes: 继续)";
+constexpr inline char kTextNotAnswered[] = "(未给出/yes: 已停止,未做任何修改)";
+constexpr inline char kTextUsageLine[] =
+    "用法: Kestrova_X64.EXE /list [/json] | /renumber (/card N | /port N:M | /all) [/start COMn] [/plan seq|hub] "
+    "[/up 1,2,.. | /up off] [/down 1,2,.. | /down off] [/category all|usb|pci|other] [/order position|ports] [/yes] "
+    "[/preview] | /undo [/yes] | /help\n";
+constexpr inline char kTextUsageDetails[] =
+    "  /list              列出多串卡和串口(COM名称和号码,位置,号码是否已被分配); /json 输出JSON\n"
+    "  /renumber          修改串口号: /card N 第N个多串卡, /port N:M 第N个多串卡的第M个串口, /all 所有多串卡\n"
+    "  /start COMn        起始串口号(默认:与窗口相同,所选串口的当前号码)\n"
+    "  /plan seq|hub      依次递增,或按Hub位置计算(仅USB;默认Hub下游口1-4,上游口不选)\n"
+    "  /up, /down         Hub上游口/下游口:端口列表(如 1,2,3,4)或 off\n"
+    "  /category, /order  多串卡类别(默认usb)和排列方式(默认position)\n"
+    "  /yes               回答所有问题为继续;没有 /yes 时,需要提问的修改不会进行\n"
+    "  /preview           只显示串口号分配,不做任何修改\n"
+    "  /undo              撤销上次完成的修改\n"
+    "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
+    "        5 另一个修改正在进行, 6 未能启动64位程序\n";
+constexpr inline char kTextBadArgument[] = "参数错误: %s\n";
+constexpr inline char kTextNoSuchCard[] = "没有第%d个多串卡(共%u个).\n";
+constexpr inline char kTextNoSuchPort[] = "第%d个多串卡没有第%d个串口(共%u个).\n";
+constexpr inline char kTextNoCards[] = "未找到多串卡.\n";
+constexpr inline char kTextPreviewRefused[] = "无法预览:未选择串口或没有起始串口号.\n";
+constexpr inline char kTextListClaimed[] = "已分配";
+constexpr inline char kTextListFree[] = "未分配";
+
 /* Rows of the main dialog's combos. */
 constexpr inline const char* kCategoryRows[] = {
     "TAV UART Category:  ALL",

@@ -16,11 +16,13 @@
 #include "services/messages.h"
 #include "services/state.h"
 #include "text/bounded_text.h"
+#include "ui/cli.h"
 
 namespace {
 
-constexpr std::size_t kPathSize = 260;
+constexpr std::size_t kPathSize = 1024;
 constexpr std::size_t kCommandSize = 3 * kPathSize + 64;
+constexpr std::size_t kQuestionSize = 1024;
 constexpr std::size_t kTitleSize = 128;
 constexpr unsigned kCommonControlClasses = 1;
 
@@ -97,6 +99,41 @@ void StartRun() {
     UpdateControlStates();
 }
 
+void StartUndo() {
+    if (busyFlag.load() != 0) {
+        LogMessage(kLogRunRefused);
+        return;
+    }
+    StartUndoRun();
+    UpdateControlStates();
+}
+
+// A run that ended half-way (its process killed, the power lost) is mended
+// before anything else: only when no other run holds the machine, as that run
+// may be the one whose journal is open.
+void RecoverAtStart() {
+    if (!AcquireRunLock(0)) {
+        return;
+    }
+    int renamed = RecoverInterruptedRun();
+    ReleaseRunLock();
+    if (renamed < 0) {
+        return;
+    }
+    char text[kQuestionSize];
+    if (IsUnattended()) {
+        FormatText(text, sizeof text, kTextRecoveredUnattended, static_cast<unsigned>(renamed));
+        ConsoleWrite(text, true);
+        return;
+    }
+    if (renamed > 0) {
+        FormatText(text, sizeof text, kTextOfferUndo, static_cast<unsigned>(renamed));
+        if (AskYesNo(mainDialog, text)) {
+            StartUndo();
+        }
+    }
+}
+
 void ShowDeviceManager() {
     char system[kPathSize];
     char command[kCommandSize];
@@ -134,9 +171,12 @@ void OnInitDialog(Window window) {
         LogLastError("DBOpen");
     }
     InitDevManagerLib();
-    ClickButton(window, IDC_ENUMERATE);
+    // Called, not clicked: a click may not reach a dialog that is not active,
+    // and the command line's dialog is never shown.
+    RefreshDevices();
     RegisterUsbNotification(true);
     AttachAccelerators(window, IDR_ACCELERATORS);
+    RecoverAtStart();
 }
 
 intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
@@ -151,7 +191,10 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         RunModalDialog(IDD_ABOUT, window, AboutDialogProc);
         return 0;
     case IDM_PREVIEW:
-        PreviewRun();
+        PreviewRun(ReadRunRequest(), false);
+        return 0;
+    case IDM_UNDO:
+        StartUndo();
         return 0;
     case IDC_PORT_LIST:
         if (code == kListSelChange || code == kListSelCancel) {
@@ -291,18 +334,48 @@ intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uint
     }
 }
 
-int RunKestrova() {
-    bool isWow64 = false;
-    if (QueryWow64(&isWow64) && isWow64) {
-        char folder[kPathSize];
-        char command[kCommandSize];
-        // Quoted: a folder name with blanks must not start a different program.
-        bool built = GetCurrentFolder(folder, sizeof folder) &&
-                     FormatText(command, sizeof command, "\"%s\\X64\\Kestrova_X64.EXE\"", folder);
+namespace {
+
+// Under the 32-bit emulation the 64-bit copy does the work: with arguments it
+// gets them whole and its exit code becomes this program's.
+int HandOver(bool withArguments) {
+    // Any folder Windows can hold; user-interface thread only.
+    static char folder[kLongPathSize];
+    static char arguments[kLongPathSize];
+    static char command[2 * kLongPathSize + 32];
+    arguments[0] = '\0';
+    // Quoted: a folder name with blanks must not start a different program.
+    bool built = GetCurrentFolder(folder, sizeof folder) &&
+                 (!withArguments || GetArgumentsText(arguments, sizeof arguments)) &&
+                 FormatText(command, sizeof command, "\"%s\\X64\\Kestrova_X64.EXE\"%s%s", folder,
+                            withArguments ? " " : "", arguments);
+    if (!withArguments) {
         if (!built || RunProgram(command) < 32) {
             ShowMessageBox(nullptr, kTextStartFailed, kStartFailCaption, kBoxWarningOk);
         }
         return 0;
+    }
+    unsigned exitCode = 0;
+    if (!built || !RunProgramAndWait(command, &exitCode)) {
+        ConsoleWrite(kTextStartFailed, true);
+        ConsoleWrite("\n", true);
+        return kExitHandOverFailed;
+    }
+    return static_cast<int>(exitCode);
+}
+
+}  // namespace
+
+int RunKestrova() {
+    static ArgumentList arguments;
+    GetProgramArguments(arguments);
+    bool withArguments = arguments.count > 0 || arguments.overflow;
+    bool isWow64 = false;
+    if (QueryWow64(&isWow64) && isWow64) {
+        return HandOver(withArguments);
+    }
+    if (withArguments) {
+        return RunCommandLine(arguments);
     }
     return static_cast<int>(RunModalDialog(IDD_MAIN, nullptr, MainDialogProc));
 }

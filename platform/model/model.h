@@ -126,3 +126,20 @@ int ModelComDbOpenCount();
 int ModelUsbRegistrations();
 int ModelUsbUnregistrations();
 Window ModelUsbRegisteredWindow();  // of the last registration
+
+// ---- command line, console, files, machine-wide run lock ----
+// Their own state, apart from ModelReset's: ModelResetMachine forgets the
+// arguments, console output, files, the lock and the exit code.
+void ModelResetMachine();
+// The command line after the program's name (blanks separate, quotes group).
+void ModelSetArguments(const char* arguments);
+std::string ModelConsoleText(bool errors);  // standard output, or standard error
+// Files by path, compared without regard to case.
+void ModelSetFile(const char* path, const std::string& contents);
+bool ModelFile(const char* path, std::string* contents);
+void ModelSetFileWritesFail(bool fail);
+// Another process holds the run lock: every acquisition fails at once.
+void ModelSetRunLockHeldElsewhere(bool held);
+bool ModelRunLockOwned();
+// What RunProgramAndWait reports as the started program's exit code.
+void ModelSetProgramExitCode(unsigned code);

@@ -1739,3 +1739,211 @@ Window ModelUsbRegisteredWindow() {
     std::lock_guard lock(Lock());
     return S().usbWindow;
 }
+
+// ---- command line, console, files, machine-wide run lock ----
+// Kept apart from the state above: ModelResetMachine resets it.
+
+namespace {
+
+struct MachineState {
+    std::string arguments;
+    std::string console;
+    std::string consoleErrors;
+    std::map<std::string, std::string> files;  // by lowercased path
+    bool failWrites = false;
+    bool lockHeldElsewhere = false;
+    bool lockOwned = false;
+    std::vector<unsigned> lockWaits;
+    bool hasProgramData = true;
+    std::string programData = "C:\\ProgramData";
+    unsigned exitCode = 0;
+};
+
+MachineState& Machine() {
+    static MachineState* state = new MachineState;
+    return *state;
+}
+
+std::mutex& MachineLock() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+
+// Splits like the system's parser for what tests need: blanks separate,
+// double quotes group.
+std::vector<std::string> SplitArguments(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false;
+    bool any = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (any) {
+                words.push_back(word);
+            }
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+}  // namespace
+
+bool RunProgramAndWait(const char* commandLine, unsigned* exitCode) {
+    if (RunProgram(commandLine) < 32) {
+        return false;
+    }
+    std::lock_guard lock(MachineLock());
+    *exitCode = Machine().exitCode;
+    return true;
+}
+
+void GetProgramArguments(ArgumentList& list) {
+    list.count = 0;
+    list.overflow = false;
+    std::lock_guard lock(MachineLock());
+    for (const std::string& word : SplitArguments(Machine().arguments)) {
+        if (list.count == kMaxArguments || word.size() >= kArgumentSize) {
+            list.overflow = true;
+            return;
+        }
+        CopyText(word, list.text[list.count], kArgumentSize);
+        ++list.count;
+    }
+}
+
+bool GetArgumentsText(char* buffer, std::size_t size) {
+    std::lock_guard lock(MachineLock());
+    if (size == 0 || Machine().arguments.size() >= size) {
+        return false;
+    }
+    CopyText(Machine().arguments, buffer, size);
+    return true;
+}
+
+void ConsoleWrite(const char* text, bool toError) {
+    std::lock_guard lock(MachineLock());
+    (toError ? Machine().consoleErrors : Machine().console) += text;
+}
+
+bool GetProgramDataFolder(char* buffer, std::size_t size) {
+    std::lock_guard lock(MachineLock());
+    if (size == 0 || !Machine().hasProgramData || Machine().programData.size() >= size) {
+        return false;
+    }
+    CopyText(Machine().programData, buffer, size);
+    return true;
+}
+
+bool CreateFolder(const char* path) {
+    ModelAddFolder(path);
+    return true;
+}
+
+FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::size_t* length) {
+    *length = 0;
+    std::lock_guard lock(MachineLock());
+    auto found = Machine().files.find(Lowercase(path));
+    if (found == Machine().files.end()) {
+        return FileRead::Missing;
+    }
+    if (found->second.size() >= size) {
+        return FileRead::TooBig;
+    }
+    std::memcpy(buffer, found->second.data(), found->second.size());
+    buffer[found->second.size()] = '\0';
+    *length = found->second.size();
+    return FileRead::Done;
+}
+
+bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
+    std::lock_guard lock(MachineLock());
+    if (Machine().failWrites) {
+        return false;
+    }
+    Machine().files[Lowercase(path)] = std::string(data, length);
+    return true;
+}
+
+bool AcquireRunLock(unsigned waitMs) {
+    std::lock_guard lock(MachineLock());
+    Machine().lockWaits.push_back(waitMs);
+    if (Machine().lockHeldElsewhere) {
+        return false;
+    }
+    Machine().lockOwned = true;
+    return true;
+}
+
+void ReleaseRunLock() {
+    std::lock_guard lock(MachineLock());
+    Machine().lockOwned = false;
+}
+
+Window CreateHiddenDialog(int templateId, DialogProc proc) {
+    ModelWindow* w = CreateDialogWindow(templateId, proc, nullptr, false);
+    if (w != nullptr) {
+        Initialise(w);
+    }
+    return w;
+}
+
+void ModelResetMachine() {
+    std::lock_guard lock(MachineLock());
+    Machine() = MachineState{};
+}
+
+void ModelSetArguments(const char* arguments) {
+    std::lock_guard lock(MachineLock());
+    Machine().arguments = arguments != nullptr ? arguments : "";
+}
+
+std::string ModelConsoleText(bool errors) {
+    std::lock_guard lock(MachineLock());
+    return errors ? Machine().consoleErrors : Machine().console;
+}
+
+void ModelSetFile(const char* path, const std::string& contents) {
+    std::lock_guard lock(MachineLock());
+    Machine().files[Lowercase(path)] = contents;
+}
+
+bool ModelFile(const char* path, std::string* contents) {
+    std::lock_guard lock(MachineLock());
+    auto found = Machine().files.find(Lowercase(path));
+    if (found == Machine().files.end()) {
+        return false;
+    }
+    *contents = found->second;
+    return true;
+}
+
+void ModelSetFileWritesFail(bool fail) {
+    std::lock_guard lock(MachineLock());
+    Machine().failWrites = fail;
+}
+
+void ModelSetRunLockHeldElsewhere(bool held) {
+    std::lock_guard lock(MachineLock());
+    Machine().lockHeldElsewhere = held;
+}
+
+bool ModelRunLockOwned() {
+    std::lock_guard lock(MachineLock());
+    return Machine().lockOwned;
+}
+
+void ModelSetProgramExitCode(unsigned code) {
+    std::lock_guard lock(MachineLock());
+    Machine().exitCode = code;
+}

@@ -6,6 +6,9 @@
 #include <commctrl.h>
 #include <dbt.h>
 #include <ddk/msports.h>
+#include <knownfolders.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstring>
 #include <iterator>
@@ -18,6 +21,8 @@ namespace {
 constexpr int kTextUnits = 10240;
 constexpr int kShortUnits = 512;
 constexpr int kPathUnits = 1024;
+// Any path or command line Windows can hold, terminator included.
+constexpr int kLongUnits = 32768;
 
 HINSTANCE ProgramModule() { return GetModuleHandleW(nullptr); }
 
@@ -122,9 +127,10 @@ bool FolderText(UINT (*query)(wchar_t*, UINT), char* buffer, std::size_t size) {
         return false;
     }
     buffer[0] = '\0';
-    wchar_t path[kPathUnits];
-    UINT units = query(path, kPathUnits);
-    if (units == 0 || units >= kPathUnits) {
+    // User-interface thread only; too big for its stack.
+    static wchar_t path[kLongUnits];
+    UINT units = query(path, kLongUnits);
+    if (units == 0 || units >= kLongUnits) {
         return false;
     }
     // A path cut short names another folder: report it as unavailable instead.
@@ -362,19 +368,58 @@ bool FolderExists(const char* path) {
     return GetFileAttributesW(folder.text) != INVALID_FILE_ATTRIBUTES;
 }
 
-unsigned RunProgram(const char* commandLine) {
-    // WinExec takes the ANSI code page. A command line with characters that
-    // code page cannot hold names no reachable file: report it as not found
-    // rather than start whatever the replacement characters spell.
-    Wide<kPathUnits> wide(commandLine);
-    char ansi[kPathUnits * 2];
-    BOOL lossy = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.text, -1, ansi, sizeof ansi, nullptr, &lossy);
-    if (bytes == 0 || lossy) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return ERROR_FILE_NOT_FOUND;
+namespace {
+
+HANDLE ParentConsole();
+
+bool IsUsable(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// Starts a UTF-8 command line through CreateProcessW. User-interface thread
+// only (the converted line is too big for its stack). With passOutput the
+// program gets this one's standard handles, so it writes where this one does.
+bool StartCommand(const char* commandLine, bool passOutput, PROCESS_INFORMATION& process) {
+    static wchar_t line[kLongUnits];
+    Utf8ToWide(commandLine, line, kLongUnits);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (passOutput) {
+        // Attached first, so the program started finds the same console as
+        // its parent's.
+        ParentConsole();
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
-    return WinExec(ansi, SW_SHOWNORMAL);
+    return CreateProcessW(nullptr, line, nullptr, nullptr, passOutput ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+                          &process) != FALSE;
+}
+
+}  // namespace
+
+unsigned RunProgram(const char* commandLine) {
+    PROCESS_INFORMATION process{};
+    if (!StartCommand(commandLine, false, process)) {
+        DWORD error = GetLastError();
+        return error < 32 ? error : 0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 33;
+}
+
+bool RunProgramAndWait(const char* commandLine, unsigned* exitCode) {
+    PROCESS_INFORMATION process{};
+    if (!StartCommand(commandLine, true, process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    *exitCode = code;
+    return true;
 }
 
 void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::size_t size) {
@@ -444,6 +489,248 @@ void AttachAccelerators(Window dialog, int acceleratorsId) {
     if (acceleratorTable != nullptr && acceleratorHook == nullptr) {
         acceleratorHook = SetWindowsHookExW(WH_MSGFILTER, AcceleratorFilter, nullptr, GetCurrentThreadId());
     }
+}
+
+// ---- command line, console, files, machine-wide run lock ----
+
+void GetProgramArguments(ArgumentList& list) {
+    list.count = 0;
+    list.overflow = false;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) {
+        return;
+    }
+    for (int i = 1; i < count; ++i) {
+        int units = lstrlenW(arguments[i]);
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, arguments[i], units, nullptr, 0, nullptr, nullptr);
+        if (list.count == kMaxArguments || bytes < 0 || static_cast<std::size_t>(bytes) >= kArgumentSize) {
+            list.overflow = true;
+            break;
+        }
+        WideToUtf8(arguments[i], units, list.text[list.count], kArgumentSize);
+        ++list.count;
+    }
+    LocalFree(arguments);
+}
+
+bool GetArgumentsText(char* buffer, std::size_t size) {
+    const wchar_t* line = GetCommandLineW();
+    // The program's name ends at the closing quote or at the first blank, as
+    // the system's own parser has it.
+    if (*line == L'"') {
+        ++line;
+        while (*line != L'\0' && *line != L'"') {
+            ++line;
+        }
+        if (*line == L'"') {
+            ++line;
+        }
+    } else {
+        while (*line != L'\0' && *line != L' ' && *line != L'\t') {
+            ++line;
+        }
+    }
+    while (*line == L' ' || *line == L'\t') {
+        ++line;
+    }
+    int units = lstrlenW(line);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, line, units, nullptr, 0, nullptr, nullptr);
+    if (size == 0 || bytes < 0 || static_cast<std::size_t>(bytes) >= size) {
+        return false;
+    }
+    WideToUtf8(line, units, buffer, size);
+    return true;
+}
+
+namespace {
+
+bool WriteAll(HANDLE handle, const char* data, std::size_t length) {
+    while (length > 0) {
+        DWORD chunk = length > 65536 ? 65536 : static_cast<DWORD>(length);
+        DWORD written = 0;
+        if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        data += written;
+        length -= written;
+    }
+    return true;
+}
+
+// A console of the parent process, attached once: a windowed program starts
+// without one.
+HANDLE ParentConsole() {
+    static HANDLE console = INVALID_HANDLE_VALUE;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+            console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        }
+    }
+    return console;
+}
+
+}  // namespace
+
+void ConsoleWrite(const char* text, bool toError) {
+    // Redirected to a file or a pipe: the UTF-8 bytes as they are. Else the
+    // console, in UTF-16 so Chinese reads right whatever its code page.
+    HANDLE standard = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    bool redirected =
+        IsUsable(standard) && GetFileType(standard) != FILE_TYPE_CHAR && GetFileType(standard) != FILE_TYPE_UNKNOWN;
+    std::size_t length = std::strlen(text);
+    if (!redirected) {
+        HANDLE console = ParentConsole();
+        if (console != INVALID_HANDLE_VALUE) {
+            static wchar_t wide[kTextUnits];
+            std::size_t done = 0;
+            // In pieces that each fit the buffer, cut between characters.
+            while (done < length) {
+                std::size_t piece = length - done > kTextUnits - 1 ? kTextUnits - 1 : length - done;
+                while (done + piece < length && IsContinuationByte(static_cast<unsigned char>(text[done + piece]))) {
+                    --piece;
+                }
+                int units = MultiByteToWideChar(CP_UTF8, 0, text + done, static_cast<int>(piece), wide, kTextUnits);
+                DWORD written = 0;
+                if (units <= 0 || !WriteConsoleW(console, wide, static_cast<DWORD>(units), &written, nullptr)) {
+                    break;
+                }
+                done += piece;
+            }
+            if (done == length) {
+                return;
+            }
+            text += done;
+            length -= done;
+        }
+    }
+    if (IsUsable(standard)) {
+        WriteAll(standard, text, length);
+    }
+}
+
+bool GetProgramDataFolder(char* buffer, std::size_t size) {
+    if (size == 0) {
+        return false;
+    }
+    buffer[0] = '\0';
+    PWSTR path = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path))) {
+        CoTaskMemFree(path);
+        return false;
+    }
+    int units = lstrlenW(path);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, path, units, nullptr, 0, nullptr, nullptr);
+    bool fits = units > 0 && bytes > 0 && static_cast<std::size_t>(bytes) < size;
+    if (fits) {
+        WideToUtf8(path, units, buffer, size);
+    }
+    CoTaskMemFree(path);
+    return fits;
+}
+
+bool CreateFolder(const char* path) {
+    Wide<kPathUnits> folder(path);
+    if (CreateDirectoryW(folder.text, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+        DWORD attributes = GetFileAttributesW(folder.text);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    return false;
+}
+
+FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::size_t* length) {
+    *length = 0;
+    if (size == 0) {
+        return FileRead::TooBig;
+    }
+    buffer[0] = '\0';
+    Wide<kPathUnits> name(path);
+    HANDLE file = CreateFileW(name.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Missing : FileRead::Failed;
+    }
+    LARGE_INTEGER fileSize{};
+    FileRead result = FileRead::Done;
+    if (!GetFileSizeEx(file, &fileSize)) {
+        result = FileRead::Failed;
+    } else if (static_cast<unsigned long long>(fileSize.QuadPart) >= size) {
+        result = FileRead::TooBig;
+    } else {
+        auto wanted = static_cast<std::size_t>(fileSize.QuadPart);
+        std::size_t done = 0;
+        while (done < wanted) {
+            DWORD chunk = wanted - done > 65536 ? 65536 : static_cast<DWORD>(wanted - done);
+            DWORD read = 0;
+            if (!ReadFile(file, buffer + done, chunk, &read, nullptr) || read == 0) {
+                break;
+            }
+            done += read;
+        }
+        if (done != wanted) {
+            result = FileRead::Failed;
+            done = 0;
+        }
+        buffer[done] = '\0';
+        *length = done;
+    }
+    CloseHandle(file);
+    return result;
+}
+
+bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
+    Wide<kPathUnits> name(path);
+    wchar_t fresh[kPathUnits + 8];
+    int units = lstrlenW(name.text);
+    if (units == 0 || units + 5 > kPathUnits) {
+        return false;
+    }
+    std::memcpy(fresh, name.text, static_cast<std::size_t>(units) * sizeof(wchar_t));
+    std::memcpy(fresh + units, L".new", 5 * sizeof(wchar_t));
+    HANDLE file = CreateFileW(fresh, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool written = WriteAll(file, data, length) && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!written || !MoveFileExW(fresh, name.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(fresh);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+HANDLE runLock = nullptr;
+}  // namespace
+
+bool AcquireRunLock(unsigned waitMs) {
+    if (runLock == nullptr) {
+        // Global: one run on the machine, whichever session started it.
+        runLock = CreateMutexW(nullptr, FALSE, L"Global\\KestrovaRun");
+        if (runLock == nullptr) {
+            return false;
+        }
+    }
+    // An abandoned lock belonged to a run that ended without releasing it: the
+    // journal tells what that run left behind.
+    DWORD result = WaitForSingleObject(runLock, waitMs);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void ReleaseRunLock() {
+    if (runLock != nullptr) {
+        ReleaseMutex(runLock);
+    }
+}
+
+Window CreateHiddenDialog(int templateId, DialogProc proc) {
+    // The templates have no WS_VISIBLE: the dialog stays off screen.
+    return CreateDialogParamW(ProgramModule(), MAKEINTRESOURCEW(templateId), nullptr, reinterpret_cast<DLGPROC>(proc),
+                              0);
 }
 
 // ---- COM port database ----
