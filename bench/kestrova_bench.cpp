@@ -13,8 +13,8 @@
 #include "renumber/plan.h"
 #include "renumber/run.h"
 #include "resources/ids.h"
-#include "simulator/sim_control.h"
 #include "services/state.h"
+#include "simulator/sim_control.h"
 #include "ui/main_dialog.h"
 
 namespace {

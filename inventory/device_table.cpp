@@ -7,9 +7,7 @@
 
 DeviceTable deviceTable;
 
-void ResetDeviceTable() {
-    std::memset(&deviceTable, 0, sizeof deviceTable);
-}
+void ResetDeviceTable() { std::memset(&deviceTable, 0, sizeof deviceTable); }
 
 std::uint32_t AcceptDeviceCount(std::uint32_t reported) {
     std::uint32_t count = reported;

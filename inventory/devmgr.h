@@ -40,8 +40,8 @@ constexpr inline std::uint32_t kEnableWaitMs = 1000;
 extern "C" {
 DEVMGR_EXPORT int DEVMGR_CALL InitDevManagerLib(void);
 // Writes records 0 .. result-1 of table (at most capacity) and returns their number.
-DEVMGR_EXPORT std::uint32_t DEVMGR_CALL EnumComPortDev(std::uint32_t category, std::uint8_t order,
-                                                       DeviceRecord* table, std::uint32_t capacity);
+DEVMGR_EXPORT std::uint32_t DEVMGR_CALL EnumComPortDev(std::uint32_t category, std::uint8_t order, DeviceRecord* table,
+                                                       std::uint32_t capacity);
 // enable: 0 disables, 1 enables; returns when done or when timeMs has passed.
 DEVMGR_EXPORT int DEVMGR_CALL ChangeDeviceStatus(std::uint64_t devInfoSet, void* devInfo, std::uint32_t enable,
                                                  std::uint32_t timeMs);

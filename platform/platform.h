@@ -34,12 +34,12 @@ enum : unsigned {
     kMsgDeviceChange = 0x0219,
 };
 enum : unsigned {
-    kButtonClicked = 0,          // BN_CLICKED
-    kListSelChange = 1,          // LBN_SELCHANGE
-    kListSelCancel = 3,          // LBN_SELCANCEL
-    kComboSelChange = 1,         // CBN_SELCHANGE
-    kComboSetFocus = 3,          // CBN_SETFOCUS
-    kComboKillFocus = 4,         // CBN_KILLFOCUS
+    kButtonClicked = 0,   // BN_CLICKED
+    kListSelChange = 1,   // LBN_SELCHANGE
+    kListSelCancel = 3,   // LBN_SELCANCEL
+    kComboSelChange = 1,  // CBN_SELCHANGE
+    kComboSetFocus = 3,   // CBN_SETFOCUS
+    kComboKillFocus = 4,  // CBN_KILLFOCUS
 };
 enum : unsigned {
     kDeviceArrival = 0x8000,         // DBT_DEVICEARRIVAL
@@ -49,10 +49,10 @@ enum : unsigned {
 
 // Message box kinds and answers, with the platform's values.
 enum : unsigned {
-    kBoxInfoOk = 0x40,            // MB_ICONINFORMATION | MB_OK
-    kBoxInfoYesNo = 0x44,         // MB_ICONINFORMATION | MB_YESNO
-    kBoxWarningOkCancel = 0x31,   // MB_ICONWARNING | MB_OKCANCEL
-    kBoxWarningOk = 0x30,         // MB_ICONWARNING | MB_OK
+    kBoxInfoOk = 0x40,           // MB_ICONINFORMATION | MB_OK
+    kBoxInfoYesNo = 0x44,        // MB_ICONINFORMATION | MB_YESNO
+    kBoxWarningOkCancel = 0x31,  // MB_ICONWARNING | MB_OKCANCEL
+    kBoxWarningOk = 0x30,        // MB_ICONWARNING | MB_OK
 };
 enum : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
 // Command ids of the dialog manager: OK/Enter and Cancel/Esc/close box.

@@ -106,7 +106,8 @@ bool ReadPorts(const Json& list, Journal& journal) {
 
 bool ReadJournal(const Json& root, Journal& journal) {
     unsigned category = 0;
-    if (!HasExactly(root, {"format", "version", "kind", "scope", "state", "interrupted", "category", "cards", "ports"}) ||
+    if (!HasExactly(root,
+                    {"format", "version", "kind", "scope", "state", "interrupted", "category", "cards", "ports"}) ||
         root["format"] != kFormatName || root["version"] != kFormatVersion || !root["interrupted"].is_boolean() ||
         !ReadNumber(root["category"], kLastCategory, &category)) {
         return false;
@@ -210,7 +211,8 @@ bool JournalFromText(const char* text, std::size_t length, Journal& journal, cha
 
 bool JournalPath(char* buffer, std::size_t size) {
     char folder[kFolderSize];
-    return GetProgramDataFolder(folder, sizeof folder) && FormatText(buffer, size, "%s\\Kestrova\\journal.json", folder);
+    return GetProgramDataFolder(folder, sizeof folder) &&
+           FormatText(buffer, size, "%s\\Kestrova\\journal.json", folder);
 }
 
 JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size) {

@@ -36,9 +36,9 @@ enum class JournalKind : std::uint8_t { Rename, Undo };
 
 struct Journal {
     JournalKind kind;
-    bool portOnly;     // the run switched off only its one port, not whole cards
+    bool portOnly;  // the run switched off only its one port, not whole cards
     bool finished;
-    bool interrupted;  // finished by the recovery at a later start
+    bool interrupted;       // finished by the recovery at a later start
     std::uint8_t category;  // the category combo's row the run's cards were listed under
     unsigned cardCount;
     JournalCard cards[kMaxDevices];  // the cards the run switches off and on

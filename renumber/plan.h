@@ -13,9 +13,8 @@ constexpr inline HubMask kHubGroupOn = 0x8000;
 
 constexpr inline std::array<int, 8> kUpPortBoxes = {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4,
                                                     IDC_UP_PORT5, IDC_UP_PORT6, IDC_UP_PORT7, IDC_UP_PORT8};
-constexpr inline std::array<int, 8> kDownPortBoxes = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3,
-                                                      IDC_DOWN_PORT4, IDC_DOWN_PORT5, IDC_DOWN_PORT6,
-                                                      IDC_DOWN_PORT7, IDC_DOWN_PORT8};
+constexpr inline std::array<int, 8> kDownPortBoxes = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4,
+                                                      IDC_DOWN_PORT5, IDC_DOWN_PORT6, IDC_DOWN_PORT7, IDC_DOWN_PORT8};
 
 struct NumberingPlan {
     std::uint16_t hubMode;     // 1: hub-position plan chosen

@@ -38,8 +38,8 @@ bool IsPortHeld(const PortRecord& port, bool report) {
 }
 
 void AddPort(RunMapping& mapping, unsigned card, unsigned port, std::uint16_t target) {
-    mapping.ports[mapping.count++] = PortTarget{static_cast<std::uint8_t>(card), static_cast<std::uint8_t>(port),
-                                                target, 0};
+    mapping.ports[mapping.count++] =
+        PortTarget{static_cast<std::uint8_t>(card), static_cast<std::uint8_t>(port), target, 0};
 }
 
 }  // namespace
@@ -155,7 +155,8 @@ unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size) {
         for (unsigned k = i; k < mapping.count; ++k) {
             if (mapping.ports[k].target == target) {
                 AppendFormat(list, size, "%s%u#P%u(%s)", separator, mapping.ports[k].card + 1u,
-                             mapping.ports[k].port + 1u, FieldText(PortOf(mapping.ports[k]).portName, name, sizeof name));
+                             mapping.ports[k].port + 1u,
+                             FieldText(PortOf(mapping.ports[k]).portName, name, sizeof name));
                 separator = ", ";
             }
         }

@@ -15,9 +15,9 @@ enum class RenameScope { SelectedPort, SelectedCard, AllCards };
 // thread when the run starts; the run never reads the controls again.
 struct RunRequest {
     RenameScope scope;
-    int device;         // adapter list row, -1 for none
-    int port;           // port list row, -1 for none
-    int startRow;       // start-number row (COM startRow+1), -1 for none
+    int device;    // adapter list row, -1 for none
+    int port;      // port list row, -1 for none
+    int startRow;  // start-number row (COM startRow+1), -1 for none
     NumberingPlan plan;
     unsigned listedCards;  // rows of the adapter list, never more than the table holds
 };
@@ -37,7 +37,7 @@ struct PortTarget {
 // covers at most every port of every card of the table.
 struct RunMapping {
     unsigned firstCard;
-    unsigned lastCard;  // one past the last card the run switches off and on
+    unsigned lastCard;        // one past the last card the run switches off and on
     std::uint64_t idleCards;  // bit d: card d lies in the range but stays on (undo)
     unsigned count;
     PortTarget ports[kMaxDevices * kMaxPorts];

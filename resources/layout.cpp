@@ -11,8 +11,8 @@
 #include "resources/ids.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -89,8 +89,8 @@ constexpr auto kMainControls = std::to_array<ControlLayout>({
     {IDC_SCOPE_ALL, K::AutoRadio, "更改所有多串口卡", 410, 64, 83, 8, kRadio | kBsMultiLine, false},
     {-1, K::Static, "起始串口号:", 412, 80, 39, 8, kLabel, true},
     {IDC_START_NUMBER, K::ComboBox, "", 453, 78, 89, 281, kCombo, false},
-    {IDC_PLAN_SEQUENTIAL, K::AutoRadio, "从起始串口号开始,依次递增", 411, 90, 122, 9,
-     kRadio | kWsGroup | kWsTabStop, true},
+    {IDC_PLAN_SEQUENTIAL, K::AutoRadio, "从起始串口号开始,依次递增", 411, 90, 122, 9, kRadio | kWsGroup | kWsTabStop,
+     true},
     {IDC_PLAN_HUB, K::AutoRadio, "从起始串口开始，根据HUB位置设定串口号.位置包含:", 411, 99, 135, 14,
      kRadio | kBsMultiLine, false},
     {IDC_HUB_UP, K::AutoCheck, "Hub上游口:", 420, 115, 59, 7, kCheck | kWsGroup, true},
@@ -157,18 +157,30 @@ constexpr std::array<DialogLayout, 3> kDialogs = {{
 // The type bits each kind needs.
 constexpr bool KindMatchesStyle(ControlKind kind, std::uint32_t style) {
     switch (kind) {
-    case K::Static: return (style & 0x1F) == kSsLeft;
-    case K::Icon: return (style & 0x1F) == kSsIcon;
-    case K::GroupBox: return (style & 0xF) == kBsGroupBox;
-    case K::PushButton: return (style & 0xF) == kBsPushButton;
-    case K::DefaultPushButton: return (style & 0xF) == kBsDefPushButton;
-    case K::AutoRadio: return (style & 0xF) == kBsAutoRadioButton;
-    case K::AutoCheck: return (style & 0xF) == kBsAutoCheckBox;
-    case K::ListBox: return (style & kList) == kList;
-    case K::ComboBox: return (style & 0x3) == kCbsDropDown;
-    case K::Edit: return (style & kEsMultiLine) != 0;
-    case K::Progress: return (style & kPbsSmooth) != 0;
-    case K::StatusBar: return (style & (kCcsNoResize | kCcsNoParentAlign)) == (kCcsNoResize | kCcsNoParentAlign);
+    case K::Static:
+        return (style & 0x1F) == kSsLeft;
+    case K::Icon:
+        return (style & 0x1F) == kSsIcon;
+    case K::GroupBox:
+        return (style & 0xF) == kBsGroupBox;
+    case K::PushButton:
+        return (style & 0xF) == kBsPushButton;
+    case K::DefaultPushButton:
+        return (style & 0xF) == kBsDefPushButton;
+    case K::AutoRadio:
+        return (style & 0xF) == kBsAutoRadioButton;
+    case K::AutoCheck:
+        return (style & 0xF) == kBsAutoCheckBox;
+    case K::ListBox:
+        return (style & kList) == kList;
+    case K::ComboBox:
+        return (style & 0x3) == kCbsDropDown;
+    case K::Edit:
+        return (style & kEsMultiLine) != 0;
+    case K::Progress:
+        return (style & kPbsSmooth) != 0;
+    case K::StatusBar:
+        return (style & (kCcsNoResize | kCcsNoParentAlign)) == (kCcsNoResize | kCcsNoParentAlign);
     }
     return false;
 }
@@ -186,7 +198,8 @@ constexpr bool Sound(const DialogLayout& dialog) {
             return false;
         }
         for (size_t j = 0; j < i; ++j) {
-            if (c.id != -1 && dialog.controls[j].id == c.id) return false;
+            if (c.id != -1 && dialog.controls[j].id == c.id)
+                return false;
         }
     }
     return true;
@@ -200,11 +213,13 @@ constexpr bool RadioGroupsAre(std::span<const ControlLayout> controls, std::span
     auto next = [&](int id) { return at < expected.size() && expected[at++] == id; };
     for (const ControlLayout& c : controls) {
         if (c.groupStart && open) {
-            if (!next(0)) return false;
+            if (!next(0))
+                return false;
             open = false;
         }
         if (c.kind == K::AutoRadio) {
-            if (!next(c.id)) return false;
+            if (!next(c.id))
+                return false;
             open = true;
         }
     }
@@ -237,7 +252,8 @@ static_assert(kCcsNoResize == CCS_NORESIZE && kCcsNoParentAlign == CCS_NOPARENTA
 
 const DialogLayout* FindDialogLayout(int templateId) {
     for (const DialogLayout& dialog : kDialogs) {
-        if (dialog.templateId == templateId) return &dialog;
+        if (dialog.templateId == templateId)
+            return &dialog;
     }
     return nullptr;
 }

@@ -8,27 +8,27 @@
 #include <span>
 
 enum class ControlKind {
-    Static,       // static text
-    Icon,         // static icon
+    Static,  // static text
+    Icon,    // static icon
     GroupBox,
     PushButton,
     DefaultPushButton,
     AutoRadio,
     AutoCheck,
     ListBox,
-    ComboBox,     // drop-down combo with edit field
+    ComboBox,  // drop-down combo with edit field
     Edit,
     Progress,
     StatusBar,
 };
 
 struct ControlLayout {
-    int id;               // -1 for controls without an id of their own
+    int id;  // -1 for controls without an id of their own
     ControlKind kind;
-    const char* text;     // UTF-8
+    const char* text;         // UTF-8
     int x, y, width, height;  // dialog units
-    std::uint32_t style;  // full window style as Windows reports it (GetWindowLong GWL_STYLE)
-    bool groupStart;      // WS_GROUP
+    std::uint32_t style;      // full window style as Windows reports it (GetWindowLong GWL_STYLE)
+    bool groupStart;          // WS_GROUP
 };
 
 struct DialogLayout {

@@ -4,12 +4,9 @@
    the resource compiler never sees. All UTF-8. */
 #pragma once
 
-#define KESTROVA_TEXT_PORTS_HELD \
-    "当前串口号(%s)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?"
-#define KESTROVA_TEXT_NUMBER_CLAIMED \
-    "当前串口号(COM%d)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?"
-#define KESTROVA_TEXT_NUMBERS_CLAIMED \
-    "当前串口号(%s)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?"
+#define KESTROVA_TEXT_PORTS_HELD "当前串口号(%s)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?"
+#define KESTROVA_TEXT_NUMBER_CLAIMED "当前串口号(COM%d)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?"
+#define KESTROVA_TEXT_NUMBERS_CLAIMED "当前串口号(%s)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?"
 
 #ifndef RC_INVOKED
 
@@ -37,8 +34,7 @@ constexpr inline char kTextReservedNumbers[] = "COM1/2为系统保留号,禁止�
 /* Pieces of the run's report and of the usage summary. */
 constexpr inline char kTextSuccess[] = "成功";
 constexpr inline char kTextFailure[] = "失败";
-constexpr inline char kTextReplugHeld[] =
-    "因原串口(%s)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。";
+constexpr inline char kTextReplugHeld[] = "因原串口(%s)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。";
 constexpr inline char kTextUsageTotal[] = "\n****共%d个串口状态，声明为[%s]****";
 constexpr inline char kTextStateFree[] = "未使用";
 constexpr inline char kTextStateClaimed[] = "使用中";
@@ -63,7 +59,8 @@ constexpr inline char kLogUsageCancelled[] = "操作取消";
 constexpr inline char kLogNoRange[] = "未选择串口号，操作取消";
 constexpr inline char kLogReservedNumber[] = "操作取消.COM%d为系统保留号,请选择COM3及之后的号";
 constexpr inline char kLogUsageChanged[] = "串口号状态已设为[%s]:%s";
-constexpr inline char kLogTooManyCards[] = "Device library reported %u cards; only %u fit the table, the rest are ignored.";
+constexpr inline char kLogTooManyCards[] =
+    "Device library reported %u cards; only %u fit the table, the rest are ignored.";
 constexpr inline char kLogTooManyPorts[] = "Card %u: device library reported %u ports; only %u are read.";
 constexpr inline char kLogNoSystemFolder[] = "Device Manager: system folder not found.";
 
@@ -77,7 +74,8 @@ constexpr inline char kTextPreviewTotal[] =
     "\r\n***预览:共%u个串口,%u个目标串口号已被分配,%u个串口正被其他程序使用,%u个串口号重复.\r\n";
 
 /* Runs that hold the machine, the journal, undo and recovery. */
-constexpr inline char kTextMachineBusy[] = "另一个串口号修改正在进行(本机的其他窗口或命令),请等待其完成后再试.本次未做任何修改.";
+constexpr inline char kTextMachineBusy[] =
+    "另一个串口号修改正在进行(本机的其他窗口或命令),请等待其完成后再试.本次未做任何修改.";
 constexpr inline char kLogMachineBusy[] = "另一个串口号修改正在进行,本次修改未开始.";
 constexpr inline char kTextJournalNotSaved[] =
     "无法写入修改记录(程序数据文件夹下的Kestrova\\journal.json),本次修改已取消,未做任何修改.";

@@ -20,10 +20,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-#include <unistd.h>
 #endif
 
 #include <nlohmann/json.hpp>
@@ -182,9 +182,7 @@ std::string Member(const std::string& where, const char* key) {
     return where.empty() ? std::string(key) : where + "." + key;
 }
 
-std::string Element(const std::string& where, std::size_t index) {
-    return where + "[" + std::to_string(index) + "]";
-}
+std::string Element(const std::string& where, std::size_t index) { return where + "[" + std::to_string(index) + "]"; }
 
 const Json* Find(const Json& object, const char* key) {
     const auto found = object.find(key);
@@ -207,8 +205,8 @@ std::size_t Utf8Cut(const std::string& text, std::size_t limit) {
 void WarnUnknownKeys(SimState& s, const Json& object, const std::string& where,
                      std::initializer_list<const char*> known) {
     for (const auto& item : object.items()) {
-        const bool isKnown = std::any_of(known.begin(), known.end(),
-                                         [&](const char* key) { return item.key() == key; });
+        const bool isKnown =
+            std::any_of(known.begin(), known.end(), [&](const char* key) { return item.key() == key; });
         if (!isKnown) {
             Report(s, "%s: %s: unknown key \"%s\" ignored", s.loadedFrom.origin.c_str(),
                    where.empty() ? "description" : where.c_str(), item.key().c_str());
@@ -357,9 +355,9 @@ SimCard ParseCard(SimState& s, const Json& item, const std::string& where) {
     if (!item.is_object()) {
         Fail(where, "expected an object");
     }
-    WarnUnknownKeys(s, item, where,
-                    {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort",
-                     "ports"});
+    WarnUnknownKeys(
+        s, item, where,
+        {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort", "ports"});
     SimCard card;
     card.category = CategoryValue(item, where);
     card.type = TextValue(s, item, "type", sizeof(DeviceRecord::typeLabel), where, false);
@@ -678,9 +676,7 @@ void FillDevInfo(std::uint8_t (&devInfo)[32], std::uint8_t (&devInfoSet)[8], std
 }
 
 // The ports a record holds: the first kMaxPorts of a card with more.
-std::size_t RecordedPorts(const SimCard& card) {
-    return std::min<std::size_t>(card.ports.size(), kMaxPorts);
-}
+std::size_t RecordedPorts(const SimCard& card) { return std::min<std::size_t>(card.ports.size(), kMaxPorts); }
 
 void FillRecord(const SimCard& card, std::uint32_t cardIndex, std::uint32_t generation, DeviceRecord& record) {
     std::memset(&record, 0, sizeof record);
@@ -772,9 +768,7 @@ void UpdateComDatabase(SimState& s, std::uint32_t oldNumber, std::uint32_t newNu
         Report(s, "comDb: msports.dll not loaded (error %lu)", GetLastError());
         return;
     }
-    const auto lookUp = [&](const char* name) {
-        return reinterpret_cast<void (*)()>(GetProcAddress(library, name));
-    };
+    const auto lookUp = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(library, name)); };
     const auto open = reinterpret_cast<OpenFn>(lookUp("ComDBOpen"));
     const auto close = reinterpret_cast<CloseFn>(lookUp("ComDBClose"));
     const auto claim = reinterpret_cast<ClaimFn>(lookUp("ComDBClaimPort"));
@@ -923,8 +917,8 @@ DEVMGR_EXPORT int DEVMGR_CALL InitDevManagerLib(void) {
 
 // Order 1 sorts by port count, most ports first, keeping description order
 // among equal counts; any order code but 1 keeps description order.
-DEVMGR_EXPORT std::uint32_t DEVMGR_CALL EnumComPortDev(std::uint32_t category, std::uint8_t order,
-                                                       DeviceRecord* table, std::uint32_t capacity) {
+DEVMGR_EXPORT std::uint32_t DEVMGR_CALL EnumComPortDev(std::uint32_t category, std::uint8_t order, DeviceRecord* table,
+                                                       std::uint32_t capacity) {
     try {
         SimState& s = State();
         std::lock_guard<std::mutex> guard(s.lock);
@@ -1068,7 +1062,7 @@ SimPort* PortAt(SimState& s, int card, int port) {
     }
     std::vector<SimPort>& ports = s.current.cards[static_cast<std::size_t>(card)].ports;
     return port >= 0 && static_cast<std::size_t>(port) < ports.size() ? &ports[static_cast<std::size_t>(port)]
-                                                                        : nullptr;
+                                                                      : nullptr;
 }
 
 SimCard* CardAt(SimState& s, int card) {

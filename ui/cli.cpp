@@ -144,7 +144,7 @@ bool ReadOption(const char* const* arguments, int count, int& i, CliOptions& opt
         return once(seen.command);
     }
     if (Is(argument, "list") || Is(argument, "renumber") || Is(argument, "undo")) {
-        options.command = Is(argument, "list") ? CliCommand::List
+        options.command = Is(argument, "list")   ? CliCommand::List
                           : Is(argument, "undo") ? CliCommand::Undo
                                                  : CliCommand::Renumber;
         return once(seen.command);

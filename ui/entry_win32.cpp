@@ -3,6 +3,4 @@
 
 #include "ui/main_dialog.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return RunKestrova();
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunKestrova(); }

@@ -6,12 +6,12 @@
 #include "comdb/usage_dialog.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
+#include "kestrova_version.h"
 #include "renumber/plan.h"
 #include "renumber/run.h"
 #include "renumber/worker.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
-#include "kestrova_version.h"
 #include "services/log.h"
 #include "services/messages.h"
 #include "services/state.h"
@@ -29,9 +29,9 @@ constexpr unsigned kCommonControlClasses = 1;
 constexpr int kDefaultDownPorts[] = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4};
 // What a run's request is read from: locked while the run lasts, so what the
 // user sees is what the run does.
-constexpr int kRequestControls[] = {IDC_ADAPTER_LIST, IDC_PORT_LIST,   IDC_CATEGORY,        IDC_ORDER,
-                                    IDC_SCOPE_PORT,   IDC_SCOPE_CARD,  IDC_SCOPE_ALL,       IDC_START_NUMBER,
-                                    IDC_PLAN_SEQUENTIAL, IDC_ENUMERATE, IDC_CHANGE};
+constexpr int kRequestControls[] = {IDC_ADAPTER_LIST,    IDC_PORT_LIST,  IDC_CATEGORY,  IDC_ORDER,
+                                    IDC_SCOPE_PORT,      IDC_SCOPE_CARD, IDC_SCOPE_ALL, IDC_START_NUMBER,
+                                    IDC_PLAN_SEQUENTIAL, IDC_ENUMERATE,  IDC_CHANGE};
 
 // Whether the system is 64-bit Windows; written by InitMainDialog.
 bool osIs64;
@@ -152,8 +152,7 @@ bool IsUsbInterfaceChange(uintptr_t wParam, intptr_t lParam) {
         return false;
     }
     std::uint32_t deviceType = 0;
-    std::memcpy(&deviceType, reinterpret_cast<const unsigned char*>(lParam) + sizeof(std::uint32_t),
-                sizeof deviceType);
+    std::memcpy(&deviceType, reinterpret_cast<const unsigned char*>(lParam) + sizeof(std::uint32_t), sizeof deviceType);
     return deviceType == kDeviceTypeInterface;
 }
 

@@ -35,7 +35,8 @@ LARGE_INTEGER Now() {
 void Print(const std::string& what, LARGE_INTEGER from) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    const double ms = 1000.0 * static_cast<double>(Now().QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    const double ms =
+        1000.0 * static_cast<double>(Now().QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
     std::printf("%s %.1f\n", what.c_str(), ms);
     std::fflush(stdout);
 }
@@ -70,7 +71,8 @@ int BenchLaunch(const std::vector<std::string>& a) {
             peek::Text(MainControl(IDC_LOG)).find("***已查找到") != std::string::npos) {
             break;
         }
-        if (GetTickCount64() >= end) return Fail("the lists stay empty");
+        if (GetTickCount64() >= end)
+            return Fail("the lists stay empty");
         Sleep(5);
     }
     Print("startup", from);
@@ -83,10 +85,12 @@ int BenchLaunch(const std::vector<std::string>& a) {
 int BenchEnumerate(const std::vector<std::string>& a) {
     HWND log = MainControl(IDC_LOG);
     HWND button = MainControl(IDC_ENUMERATE);
-    if (log == nullptr || button == nullptr) return Fail("no main dialog");
+    if (log == nullptr || button == nullptr)
+        return Fail("no main dialog");
     std::string before, after;
     for (int i = 1; i <= std::atoi(a[0].c_str()); ++i) {
-        if (i == 1) before = peek::Text(log);
+        if (i == 1)
+            before = peek::Text(log);
         const LARGE_INTEGER from = Now();
         // Not SMTO_ABORTIFHUNG: a long Enumerate makes the program look hung.
         DWORD_PTR ignored = 0;
@@ -94,16 +98,18 @@ int BenchEnumerate(const std::vector<std::string>& a) {
             return Fail("Enumerate did not return");
         }
         Print("enumerate " + std::to_string(i), from);
-        if (i == 1) after = peek::Text(log);
+        if (i == 1)
+            after = peek::Text(log);
     }
     if (after.size() <= before.size() || after.compare(0, before.size(), before) != 0) {
         return Fail("the first Enumerate appended nothing");
     }
     RECT r;
     GetWindowRect(log, &r);
-    HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_POPUP | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL |
-                                ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL, 0, 0, r.right - r.left, r.bottom - r.top,
-                                nullptr, nullptr, nullptr, nullptr);
+    HWND edit = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"Edit", L"",
+        WS_POPUP | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL, 0, 0,
+        r.right - r.left, r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
     SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
     SetWindowTextW(edit, Wide(before).c_str());
     const std::wstring summary = Wide(after.substr(before.size()));

@@ -61,7 +61,7 @@ int ModelEditLength(Window dialog, int id);
 // move the caret while another thread appends.
 void ModelSetEditSelection(Window dialog, int id, int start, int end);
 bool ModelHasFocus(Window dialog, int id);
-int ModelWindowIcon(Window window);  // 0 when none was set
+int ModelWindowIcon(Window window);        // 0 when none was set
 bool ModelIsDialogEnabled(Window dialog);  // false while a modal dialog it owns runs
 
 // ---- message boxes ----
@@ -84,7 +84,7 @@ void ModelResetQuit();
 
 // ---- kernel ----
 void ModelSetLocalTime(LocalTime time);  // fixed from now on
-std::string ModelDebugText();  // everything DebugOutput received since the last clear
+std::string ModelDebugText();            // everything DebugOutput received since the last clear
 void ModelClearDebugText();
 // The result TryOpenPort reports for a device path: 0 opens, anything else
 // is the error. Paths never set report 2 (not found), like a port that is not

@@ -45,13 +45,13 @@ constexpr std::uint32_t kLbsNotify = 0x0001;
 constexpr std::uint32_t kBsNotify = 0x4000;
 constexpr std::uint32_t kCbsTypeMask = 0x0003;
 constexpr std::uint32_t kCbsDropDownList = 0x0003;
-constexpr unsigned kComboSelEndCancel = 10; // CBN_SELENDCANCEL
-constexpr unsigned kListSetFocus = 4;       // LBN_SETFOCUS
-constexpr unsigned kListKillFocus = 5;      // LBN_KILLFOCUS
-constexpr unsigned kEditSetFocus = 0x0100;  // EN_SETFOCUS
-constexpr unsigned kEditKillFocus = 0x0200; // EN_KILLFOCUS
-constexpr unsigned kButtonSetFocus = 6;     // BN_SETFOCUS, BS_NOTIFY buttons only
-constexpr unsigned kButtonKillFocus = 7;    // BN_KILLFOCUS
+constexpr unsigned kComboSelEndCancel = 10;  // CBN_SELENDCANCEL
+constexpr unsigned kListSetFocus = 4;        // LBN_SETFOCUS
+constexpr unsigned kListKillFocus = 5;       // LBN_KILLFOCUS
+constexpr unsigned kEditSetFocus = 0x0100;   // EN_SETFOCUS
+constexpr unsigned kEditKillFocus = 0x0200;  // EN_KILLFOCUS
+constexpr unsigned kButtonSetFocus = 6;      // BN_SETFOCUS, BS_NOTIFY buttons only
+constexpr unsigned kButtonKillFocus = 7;     // BN_KILLFOCUS
 
 // An edit control starts with a limit of 30000 characters (UTF-16 units, as
 // the Unicode control counts them); EM_SETLIMITTEXT 0 raises it to the
@@ -60,10 +60,10 @@ constexpr std::size_t kEditDefaultLimit = 30000;
 constexpr std::size_t kEditMaximumLimit = 0x7FFFFFFE;
 constexpr int kProgressDefaultMax = 100;
 
-constexpr long kErrorInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
-constexpr long kErrorSharingViolation = 32;   // ERROR_SHARING_VIOLATION
-constexpr unsigned kErrorFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-constexpr unsigned kWinExecSuccess = 33;      // any value above 31 is success
+constexpr long kErrorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+constexpr long kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
+constexpr unsigned kErrorFileNotFound = 2;   // ERROR_FILE_NOT_FOUND
+constexpr unsigned kWinExecSuccess = 33;     // any value above 31 is success
 constexpr std::size_t kComDbBytes = kModelComDbNumbers / 8;
 
 struct ModelControl {
@@ -296,8 +296,7 @@ struct Notice {
 void Deliver(const Notice& notice) {
     for (unsigned code : notice.codes) {
         if (notice.window != nullptr && code != 0) {
-            SendToProc(notice.window, kMsgCommand, CommandParam(static_cast<unsigned>(notice.id), code),
-                       notice.handle);
+            SendToProc(notice.window, kMsgCommand, CommandParam(static_cast<unsigned>(notice.id), code), notice.handle);
         }
     }
 }
@@ -775,24 +774,19 @@ void ListEmpty(Window dialog, int id) {
 }
 
 void ListSelectRow(Window dialog, int id, int row) {
-    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
-        c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1;
-    });
+    WithControl(dialog, id, ControlKind::ListBox,
+                [&](ModelControl* c) { c->selection = row >= 0 && row < static_cast<int>(c->rows.size()) ? row : -1; });
 }
 
 int ListGetSelection(Window dialog, int id) {
     int row = 0;
-    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
-        row = c->selection;
-    });
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) { row = c->selection; });
     return row;
 }
 
 int ListGetCount(Window dialog, int id) {
     int count = 0;
-    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) {
-        count = static_cast<int>(c->rows.size());
-    });
+    WithControl(dialog, id, ControlKind::ListBox, [&](ModelControl* c) { count = static_cast<int>(c->rows.size()); });
     return count;
 }
 
@@ -825,17 +819,13 @@ void ComboSelectRow(Window dialog, int id, int row) {
 
 int ComboGetSelection(Window dialog, int id) {
     int row = 0;
-    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
-        row = c->selection;
-    });
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) { row = c->selection; });
     return row;
 }
 
 int ComboGetCount(Window dialog, int id) {
     int count = 0;
-    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) {
-        count = static_cast<int>(c->rows.size());
-    });
+    WithControl(dialog, id, ControlKind::ComboBox, [&](ModelControl* c) { count = static_cast<int>(c->rows.size()); });
     return count;
 }
 
@@ -930,9 +920,7 @@ void EditAppendText(Window dialog, int id, const char* text) {
 }
 
 void EditRaiseLimit(Window dialog, int id) {
-    WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
-        c->limit = kEditMaximumLimit;
-    });
+    WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) { c->limit = kEditMaximumLimit; });
 }
 
 // WM_SETTEXT: any control's text, not cut by an edit control's limit; the
@@ -957,15 +945,12 @@ void ProgressSetRange(Window dialog, int id, int maximum) {
 }
 
 void ProgressSetPos(Window dialog, int id, int position) {
-    WithControl(dialog, id, ControlKind::Progress, [&](ModelControl* c) {
-        c->position = std::clamp(position, 0, std::max(0, c->rangeMax));
-    });
+    WithControl(dialog, id, ControlKind::Progress,
+                [&](ModelControl* c) { c->position = std::clamp(position, 0, std::max(0, c->rangeMax)); });
 }
 
 void StatusSetText(Window dialog, int id, const char* text) {
-    WithControl(dialog, id, ControlKind::StatusBar, [&](ModelControl* c) {
-        c->text = text != nullptr ? text : "";
-    });
+    WithControl(dialog, id, ControlKind::StatusBar, [&](ModelControl* c) { c->text = text != nullptr ? text : ""; });
 }
 
 // ---- windows and dialogs ----
@@ -1100,7 +1085,7 @@ int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned
             {3, 4, 5},  // abort, retry, ignore
             {kAnswerYes, kAnswerNo, kAnswerCancel},
             {kAnswerYes, kAnswerNo, 0},
-            {4, kAnswerCancel, 0},  // retry, cancel
+            {4, kAnswerCancel, 0},    // retry, cancel
             {kAnswerCancel, 10, 11},  // cancel, try again, continue
         }};
         unsigned type = std::min<unsigned>(kind & 0xFu, 6);
@@ -1144,8 +1129,7 @@ LocalTime GetLocalTimeNow() {
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
     localtime_r(&seconds, &local);
-    auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     return LocalTime{local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(milliseconds)};
 }
 

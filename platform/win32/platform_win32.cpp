@@ -325,8 +325,8 @@ void GetErrorText(unsigned code, char* buffer, std::size_t size) {
     // Room for any system text: every unit becomes at most three UTF-8 bytes
     // of the caller's line-sized buffer.
     wchar_t text[1700];
-    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0x400,
-                                 text, static_cast<DWORD>(std::size(text)), nullptr);
+    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0x400, text,
+                                 static_cast<DWORD>(std::size(text)), nullptr);
     if (units > 0) {
         WideToUtf8(text, static_cast<int>(units), buffer, size);
     }
@@ -348,8 +348,7 @@ unsigned TryOpenPort(const char* devicePath) {
 void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 bool StartThread(ThreadRoutine routine, void* argument) {
-    HANDLE thread =
-        CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), argument, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), argument, 0, nullptr);
     if (thread == nullptr) {
         return false;
     }
@@ -566,8 +565,8 @@ HANDLE ParentConsole() {
     if (!tried) {
         tried = true;
         if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-            console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+            console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
         }
     }
     return console;
@@ -753,9 +752,7 @@ long ComDbClaim(ComDbHandle handle, unsigned number) {
     return ComDBClaimPort(static_cast<HCOMDB>(handle), number, FALSE, nullptr);
 }
 
-long ComDbRelease(ComDbHandle handle, unsigned number) {
-    return ComDBReleasePort(static_cast<HCOMDB>(handle), number);
-}
+long ComDbRelease(ComDbHandle handle, unsigned number) { return ComDBReleasePort(static_cast<HCOMDB>(handle), number); }
 
 // ---- device notifications ----
 

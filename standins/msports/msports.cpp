@@ -50,39 +50,38 @@ struct PortBitmap {
     bool missing;
 };
 
-ComDbSlot *SlotFromHandle(HCOMDB handle)
-{
+ComDbSlot* SlotFromHandle(HCOMDB handle) {
     auto address = reinterpret_cast<ULONG_PTR>(handle);
     auto first = reinterpret_cast<ULONG_PTR>(slots.data());
-    if (address < first || address >= first + sizeof slots) return nullptr;
-    if ((address - first) % sizeof(ComDbSlot) != 0) return nullptr;
-    ComDbSlot *slot = reinterpret_cast<ComDbSlot *>(handle);
+    if (address < first || address >= first + sizeof slots)
+        return nullptr;
+    if ((address - first) % sizeof(ComDbSlot) != 0)
+        return nullptr;
+    ComDbSlot* slot = reinterpret_cast<ComDbSlot*>(handle);
     return slot->state == slotOpen ? slot : nullptr;
 }
 
 // Holds the database mutex for one read-modify-write.
 struct DatabaseLock {
-    explicit DatabaseLock(HANDLE mutexHandle) : mutex(mutexHandle)
-    {
+    explicit DatabaseLock(HANDLE mutexHandle) : mutex(mutexHandle) {
         DWORD wait = WaitForSingleObject(mutex, INFINITE);
         // An abandoned mutex is ours all the same; every write is a whole value.
         held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
         result = held ? ERROR_SUCCESS : static_cast<LONG>(GetLastError());
     }
-    ~DatabaseLock()
-    {
-        if (held) ReleaseMutex(mutex);
+    ~DatabaseLock() {
+        if (held)
+            ReleaseMutex(mutex);
     }
-    DatabaseLock(const DatabaseLock &) = delete;
-    DatabaseLock &operator=(const DatabaseLock &) = delete;
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
 
     HANDLE mutex;
     bool held;
     LONG result;
 };
 
-[[gnu::format(gnu_printf, 1, 2)]] void Report(const char *format, ...)
-{
+[[gnu::format(gnu_printf, 1, 2)]] void Report(const char* format, ...) {
     char line[512] = "msports stand-in: ";
     const size_t used = std::strlen(line);
     va_list args;
@@ -93,8 +92,7 @@ struct DatabaseLock {
     OutputDebugStringA(line);
 }
 
-LONG StoreBitmap(HKEY key, const PortBitmap &map)
-{
+LONG StoreBitmap(HKEY key, const PortBitmap& map) {
     return RegSetValueExW(key, comDbValueName, 0, REG_BINARY, map.bytes, map.portCount / 8);
 }
 
@@ -102,8 +100,7 @@ LONG StoreBitmap(HKEY key, const PortBitmap &map)
 // reads as free numbers up to 256; a longer binary one keeps its first
 // COMDB_MAX_PORTS_ARBITRATED numbers; one of another type holds no bitmap and
 // reads as all free. Nothing is written here.
-LONG LoadBitmap(HKEY key, PortBitmap &map, DWORD &type, DWORD &size)
-{
+LONG LoadBitmap(HKEY key, PortBitmap& map, DWORD& type, DWORD& size) {
     std::memset(map.bytes, 0, sizeof map.bytes);
     map.portCount = COMDB_MIN_PORTS_ARBITRATED;
     map.writable = true;
@@ -120,10 +117,12 @@ LONG LoadBitmap(HKEY key, PortBitmap &map, DWORD &type, DWORD &size)
         DWORD fullSize = size;
         std::vector<BYTE> whole(fullSize);
         result = RegQueryValueExW(key, comDbValueName, nullptr, &type, whole.data(), &fullSize);
-        if (result == ERROR_SUCCESS) std::memcpy(map.bytes, whole.data(), sizeof map.bytes);
+        if (result == ERROR_SUCCESS)
+            std::memcpy(map.bytes, whole.data(), sizeof map.bytes);
         size = fullSize;
     }
-    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return result;
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA)
+        return result;
     if (type != REG_BINARY) {
         std::memset(map.bytes, 0, sizeof map.bytes);
         map.writable = false;
@@ -136,20 +135,15 @@ LONG LoadBitmap(HKEY key, PortBitmap &map, DWORD &type, DWORD &size)
     return ERROR_SUCCESS;
 }
 
-LONG LoadBitmap(HKEY key, PortBitmap &map)
-{
+LONG LoadBitmap(HKEY key, PortBitmap& map) {
     DWORD type = 0;
     DWORD size = 0;
     return LoadBitmap(key, map, type, size);
 }
 
-bool IsClaimed(const PortBitmap &map, DWORD port)
-{
-    return (map.bytes[(port - 1) / 8] >> ((port - 1) % 8)) & 1;
-}
+bool IsClaimed(const PortBitmap& map, DWORD port) { return (map.bytes[(port - 1) / 8] >> ((port - 1) % 8)) & 1; }
 
-void SetClaimed(PortBitmap &map, DWORD port, bool claimed)
-{
+void SetClaimed(PortBitmap& map, DWORD port, bool claimed) {
     BYTE mask = static_cast<BYTE>(1u << ((port - 1) % 8));
     if (claimed) {
         map.bytes[(port - 1) / 8] |= mask;
@@ -158,36 +152,37 @@ void SetClaimed(PortBitmap &map, DWORD port, bool claimed)
     }
 }
 
-void CloseSlot(ComDbSlot &slot)
-{
-    if (slot.key) RegCloseKey(slot.key);
-    if (slot.mutex) CloseHandle(slot.mutex);
+void CloseSlot(ComDbSlot& slot) {
+    if (slot.key)
+        RegCloseKey(slot.key);
+    if (slot.mutex)
+        CloseHandle(slot.mutex);
     slot.key = nullptr;
     slot.mutex = nullptr;
     InterlockedExchange(&slot.state, slotFree);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-LONG WINAPI ComDBOpen(PHCOMDB phComDB)
-{
-    if (!phComDB) return ERROR_INVALID_PARAMETER;
+LONG WINAPI ComDBOpen(PHCOMDB phComDB) {
+    if (!phComDB)
+        return ERROR_INVALID_PARAMETER;
     *phComDB = HCOMDB_INVALID_HANDLE_VALUE;
 
-    ComDbSlot *slot = nullptr;
-    for (ComDbSlot &candidate : slots) {
+    ComDbSlot* slot = nullptr;
+    for (ComDbSlot& candidate : slots) {
         if (InterlockedCompareExchange(&candidate.state, slotOpening, slotFree) == slotFree) {
             slot = &candidate;
             break;
         }
     }
-    if (!slot) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!slot)
+        return ERROR_NOT_ENOUGH_MEMORY;
 
     LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, arbiterKeyPath, 0, nullptr, 0,
-                                  KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &slot->key,
-                                  nullptr);
+                                  KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &slot->key, nullptr);
     if (result != ERROR_SUCCESS) {
         slot->key = nullptr;
         CloseSlot(*slot);
@@ -206,12 +201,15 @@ LONG WINAPI ComDBOpen(PHCOMDB phComDB)
         PortBitmap map;
         DWORD type = 0;
         DWORD size = 0;
-        if (result == ERROR_SUCCESS) result = LoadBitmap(slot->key, map, type, size);
-        if (result == ERROR_SUCCESS && map.missing) result = StoreBitmap(slot->key, map);
+        if (result == ERROR_SUCCESS)
+            result = LoadBitmap(slot->key, map, type, size);
+        if (result == ERROR_SUCCESS && map.missing)
+            result = StoreBitmap(slot->key, map);
         if (result == ERROR_SUCCESS && !map.writable) {
-            Report("ComDB has type %lu and %lu bytes, not REG_BINARY of at most %lu bytes; read as %s, "
-                   "never rewritten",
-                   type, size, maxBytes, type == REG_BINARY ? "its first 4096 numbers" : "all numbers free");
+            Report(
+                "ComDB has type %lu and %lu bytes, not REG_BINARY of at most %lu bytes; read as %s, "
+                "never rewritten",
+                type, size, maxBytes, type == REG_BINARY ? "its first 4096 numbers" : "all numbers free");
         }
     }
     if (result != ERROR_SUCCESS) {
@@ -223,10 +221,10 @@ LONG WINAPI ComDBOpen(PHCOMDB phComDB)
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI ComDBClose(HCOMDB hComDB)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot) return ERROR_INVALID_PARAMETER;
+LONG WINAPI ComDBClose(HCOMDB hComDB) {
+    ComDbSlot* slot = SlotFromHandle(hComDB);
+    if (!slot)
+        return ERROR_INVALID_PARAMETER;
     if (InterlockedCompareExchange(&slot->state, slotOpening, slotOpen) != slotOpen) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -235,20 +233,24 @@ LONG WINAPI ComDBClose(HCOMDB hComDB)
 }
 
 LONG WINAPI ComDBGetCurrentPortUsage(HCOMDB hComDB, PBYTE Buffer, DWORD BufferSize, DWORD ReportType,
-                                     LPDWORD MaxPortsReported)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot) return ERROR_INVALID_PARAMETER;
-    if (ReportType != CDB_REPORT_BITS && ReportType != CDB_REPORT_BYTES) return ERROR_INVALID_PARAMETER;
+                                     LPDWORD MaxPortsReported) {
+    ComDbSlot* slot = SlotFromHandle(hComDB);
+    if (!slot)
+        return ERROR_INVALID_PARAMETER;
+    if (ReportType != CDB_REPORT_BITS && ReportType != CDB_REPORT_BYTES)
+        return ERROR_INVALID_PARAMETER;
     // With no buffer the call only asks for the size of the database.
-    if (!Buffer && !MaxPortsReported) return ERROR_INVALID_PARAMETER;
+    if (!Buffer && !MaxPortsReported)
+        return ERROR_INVALID_PARAMETER;
 
     PortBitmap map;
     {
         DatabaseLock lock(slot->mutex);
-        if (lock.result != ERROR_SUCCESS) return lock.result;
+        if (lock.result != ERROR_SUCCESS)
+            return lock.result;
         LONG result = LoadBitmap(slot->key, map);
-        if (result != ERROR_SUCCESS) return result;
+        if (result != ERROR_SUCCESS)
+            return result;
     }
 
     if (!Buffer) {
@@ -261,67 +263,82 @@ LONG WINAPI ComDBGetCurrentPortUsage(HCOMDB hComDB, PBYTE Buffer, DWORD BufferSi
     if (ReportType == CDB_REPORT_BITS) {
         DWORD count = BufferSize < map.portCount / 8 ? BufferSize : map.portCount / 8;
         std::memcpy(Buffer, map.bytes, count);
-        if (MaxPortsReported) *MaxPortsReported = map.portCount;
+        if (MaxPortsReported)
+            *MaxPortsReported = map.portCount;
     } else {
         DWORD count = BufferSize < map.portCount ? BufferSize : map.portCount;
-        for (DWORD i = 0; i < count; ++i) Buffer[i] = IsClaimed(map, i + 1) ? 1 : 0;
+        for (DWORD i = 0; i < count; ++i)
+            Buffer[i] = IsClaimed(map, i + 1) ? 1 : 0;
     }
     return ERROR_SUCCESS;
 }
 
 // Claims and releases change the value; one that cannot be written back whole
 // is left alone and the call fails.
-LONG RefuseForeignValue(const PortBitmap &map, const char *call, DWORD number)
-{
-    if (map.writable) return ERROR_SUCCESS;
+LONG RefuseForeignValue(const PortBitmap& map, const char* call, DWORD number) {
+    if (map.writable)
+        return ERROR_SUCCESS;
     Report("%s(%lu): ComDB is not a bitmap this DLL can write; left as it is", call, number);
     return ERROR_INVALID_DATA;
 }
 
-LONG WINAPI ComDBClaimPort(HCOMDB hComDB, DWORD ComNumber, BOOL ForceClaim, PBOOL Forced)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot) return ERROR_INVALID_PARAMETER;
-    if (Forced) *Forced = FALSE;
-    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED) return ERROR_INVALID_PARAMETER;
+LONG WINAPI ComDBClaimPort(HCOMDB hComDB, DWORD ComNumber, BOOL ForceClaim, PBOOL Forced) {
+    ComDbSlot* slot = SlotFromHandle(hComDB);
+    if (!slot)
+        return ERROR_INVALID_PARAMETER;
+    if (Forced)
+        *Forced = FALSE;
+    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED)
+        return ERROR_INVALID_PARAMETER;
 
     DatabaseLock lock(slot->mutex);
-    if (lock.result != ERROR_SUCCESS) return lock.result;
+    if (lock.result != ERROR_SUCCESS)
+        return lock.result;
     PortBitmap map;
     LONG result = LoadBitmap(slot->key, map);
-    if (result != ERROR_SUCCESS) return result;
+    if (result != ERROR_SUCCESS)
+        return result;
 
     if (IsClaimed(map, ComNumber)) {
-        if (!ForceClaim) return ERROR_SHARING_VIOLATION;
-        if (Forced) *Forced = TRUE;
+        if (!ForceClaim)
+            return ERROR_SHARING_VIOLATION;
+        if (Forced)
+            *Forced = TRUE;
         return ERROR_SUCCESS;
     }
     result = RefuseForeignValue(map, "ComDBClaimPort", ComNumber);
-    if (result != ERROR_SUCCESS) return result;
+    if (result != ERROR_SUCCESS)
+        return result;
     // A number past the end grows the database in its steps; the bytes past
     // the old end are already zero, free.
-    if (ComNumber > map.portCount) map.portCount = (ComNumber + resizeStep - 1) / resizeStep * resizeStep;
+    if (ComNumber > map.portCount)
+        map.portCount = (ComNumber + resizeStep - 1) / resizeStep * resizeStep;
     SetClaimed(map, ComNumber, true);
     return StoreBitmap(slot->key, map);
 }
 
-LONG WINAPI ComDBReleasePort(HCOMDB hComDB, DWORD ComNumber)
-{
-    ComDbSlot *slot = SlotFromHandle(hComDB);
-    if (!slot) return ERROR_INVALID_PARAMETER;
-    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED) return ERROR_INVALID_PARAMETER;
+LONG WINAPI ComDBReleasePort(HCOMDB hComDB, DWORD ComNumber) {
+    ComDbSlot* slot = SlotFromHandle(hComDB);
+    if (!slot)
+        return ERROR_INVALID_PARAMETER;
+    if (ComNumber < 1 || ComNumber > COMDB_MAX_PORTS_ARBITRATED)
+        return ERROR_INVALID_PARAMETER;
 
     DatabaseLock lock(slot->mutex);
-    if (lock.result != ERROR_SUCCESS) return lock.result;
+    if (lock.result != ERROR_SUCCESS)
+        return lock.result;
     PortBitmap map;
     LONG result = LoadBitmap(slot->key, map);
-    if (result != ERROR_SUCCESS) return result;
+    if (result != ERROR_SUCCESS)
+        return result;
 
-    if (!IsClaimed(map, ComNumber)) return ERROR_SUCCESS;
+    if (!IsClaimed(map, ComNumber))
+        return ERROR_SUCCESS;
     result = RefuseForeignValue(map, "ComDBReleasePort", ComNumber);
-    if (result != ERROR_SUCCESS) return result;
+    if (result != ERROR_SUCCESS)
+        return result;
     SetClaimed(map, ComNumber, false);
     return StoreBitmap(slot->key, map);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -74,16 +74,31 @@ TEST(CliArguments, ReadsEachCommandWithTheDialogsDefaults) {
 
 TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
     const std::vector<std::vector<const char*>> bad = {
-        {}, {"/frobnicate"}, {"list"}, {"/list", "/undo"}, {"/list", "/list"}, {"/renumber"}, {"/renumber", "/card"},
-        {"/renumber", "/card", "0"}, {"/renumber", "/card", "65"}, {"/renumber", "/card", "1x"},
-        {"/renumber", "/card", "1", "/all"}, {"/renumber", "/port", "1"}, {"/renumber", "/port", "1:65"},
-        {"/renumber", "/card", "1", "/start", "COM257"}, {"/renumber", "/card", "1", "/start", "LPT1"},
-        {"/renumber", "/card", "1", "/plan", "zigzag"}, {"/renumber", "/card", "1", "/down", "1,2"},
+        {},
+        {"/frobnicate"},
+        {"list"},
+        {"/list", "/undo"},
+        {"/list", "/list"},
+        {"/renumber"},
+        {"/renumber", "/card"},
+        {"/renumber", "/card", "0"},
+        {"/renumber", "/card", "65"},
+        {"/renumber", "/card", "1x"},
+        {"/renumber", "/card", "1", "/all"},
+        {"/renumber", "/port", "1"},
+        {"/renumber", "/port", "1:65"},
+        {"/renumber", "/card", "1", "/start", "COM257"},
+        {"/renumber", "/card", "1", "/start", "LPT1"},
+        {"/renumber", "/card", "1", "/plan", "zigzag"},
+        {"/renumber", "/card", "1", "/down", "1,2"},
         {"/renumber", "/card", "1", "/plan", "hub", "/down", "9"},
         {"/renumber", "/card", "1", "/plan", "hub", "/down", "1,,2"},
         {"/renumber", "/card", "1", "/plan", "hub", "/category", "pci"},
         {"/renumber", "/card", "1", "/plan", "hub", "/up", "1", "/down", "off"},
-        {"/renumber", "/card", "1", "/json"}, {"/list", "/yes"}, {"/list", "/card", "1"}, {"/list", "/preview"},
+        {"/renumber", "/card", "1", "/json"},
+        {"/list", "/yes"},
+        {"/list", "/card", "1"},
+        {"/list", "/preview"},
         {"/undo", "/order", "ports"},
     };
     for (const auto& arguments : bad) {
@@ -133,9 +148,13 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     }
     const std::string whole(text, length);
     const std::vector<std::pair<std::string, std::string>> foreign = {
-        {"\"version\": 1", "\"version\": 2"}, {"\"category\": 0", "\"category\": 4"}, {"\"card\": 1", "\"card\": 2"},
-        {"\"port\": 63", "\"port\": 64"}, {"\"target\": 22", "\"target\": \"22\""},
-        {"\"state\": \"running\"", "\"state\": \"paused\""}, {"\"renamed\": true", "\"renamed\": true, \"x\": 0"},
+        {"\"version\": 1", "\"version\": 2"},
+        {"\"category\": 0", "\"category\": 4"},
+        {"\"card\": 1", "\"card\": 2"},
+        {"\"port\": 63", "\"port\": 64"},
+        {"\"target\": 22", "\"target\": \"22\""},
+        {"\"state\": \"running\"", "\"state\": \"paused\""},
+        {"\"renamed\": true", "\"renamed\": true, \"x\": 0"},
     };
     for (const auto& [from, to] : foreign) {
         std::string changed = whole;

@@ -76,7 +76,8 @@ TEST_F(ComDbContract, ClaimsAndReleasesShowInTheBitmap) {
     ASSERT_EQ(ComDbGetUsageBits(db, bits, sizeof bits), 0);
     const std::uint8_t none[sizeof bits] = {};
     EXPECT_EQ(std::memcmp(bits, none, sizeof bits), 0);
-    for (unsigned number : {8u, 9u, 256u, 300u}) EXPECT_EQ(ComDbClaim(db, number), 0) << number;
+    for (unsigned number : {8u, 9u, 256u, 300u})
+        EXPECT_EQ(ComDbClaim(db, number), 0) << number;
     EXPECT_EQ(ComDbClaim(db, 8), kSharingViolation);
     ASSERT_EQ(ComDbGetUsageBits(db, bits, sizeof bits), 0);
     EXPECT_EQ(bits[0], 0x80);  // COM8: bit 7 of byte 0

@@ -3,8 +3,8 @@
 // routine the black-box test applies to the shipped program's windows.
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -27,7 +27,8 @@ TEST(Resources, DialogsMatchTheirTables) {
         const DialogLayout* layout = FindDialogLayout(templateId);
         HWND dialog = CreateDialogParamW(Module(), MAKEINTRESOURCEW(templateId), nullptr, Inert, 0);
         ASSERT_TRUE(layout != nullptr && dialog != nullptr);
-        for (const std::string& mismatch : peek::CheckDialog(dialog, dialog, *layout, false)) ADD_FAILURE() << mismatch;
+        for (const std::string& mismatch : peek::CheckDialog(dialog, dialog, *layout, false))
+            ADD_FAILURE() << mismatch;
         LOGFONTW font{};
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         HDC screen = GetDC(nullptr);
@@ -48,11 +49,13 @@ TEST(Resources, DialogsMatchTheirTables) {
                 COMBOBOXINFO info{};
                 info.cbSize = sizeof info;
                 GetComboBoxInfo(control, &info);
-                for (int row = 0; row < 300; ++row) SendMessageW(control, CB_ADDSTRING, 0, LPARAM(L"COM"));
+                for (int row = 0; row < 300; ++row)
+                    SendMessageW(control, CB_ADDSTRING, 0, LPARAM(L"COM"));
                 EXPECT_TRUE(peek::Style(info.hwndList) & WS_VSCROLL) << c.id;
             } else if (c.kind == ControlKind::ListBox) {
                 // The table gives the empty list, which shows no scroll bar.
-                for (int row = 0; row < 100; ++row) SendMessageW(control, LB_ADDSTRING, 0, LPARAM(L"COM"));
+                for (int row = 0; row < 100; ++row)
+                    SendMessageW(control, LB_ADDSTRING, 0, LPARAM(L"COM"));
                 EXPECT_TRUE(peek::Style(control) & WS_VSCROLL) << c.id;
             }
         }
@@ -86,7 +89,9 @@ TEST(Resources, StringsMenuAndAccelerators) {
         }
         shown += "\n";
     }
-    EXPECT_EQ(shown, "文件(&F) 106:预览串口号分配(&P)\tCtrl+P 0: 105:退出(&X)\n帮助(&H) 104:关于(&A) ...\n");
+    EXPECT_EQ(
+        shown,
+        "文件(&F) 106:预览串口号分配(&P)\tCtrl+P 109:撤销上次修改(&U) 0: 105:退出(&X)\n帮助(&H) 104:关于(&A) ...\n");
     DestroyMenu(menu);
 
     // Each key as flags/key/command: Alt+/ by its virtual key and Alt+? by
@@ -126,8 +131,8 @@ TEST(Resources, IconsVersionAndManifest) {
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00010002u);
     EXPECT_EQ(fixed->dwFileVersionLS | fixed->dwProductVersionLS, 0u);
     const std::pair<const wchar_t*, const char*> values[] = {
-        {L"FileVersion", "1, 2, 0, 0"},   {L"ProductVersion", "1, 2, 0, 0"},      {L"FileDescription", "Brevanto"},
-        {L"ProductName", "Brevanto"},     {L"OriginalFilename", "Brevanto.exe"},
+        {L"FileVersion", "1, 2, 0, 0"}, {L"ProductVersion", "1, 2, 0, 0"},     {L"FileDescription", "Brevanto"},
+        {L"ProductName", "Brevanto"},   {L"OriginalFilename", "Brevanto.exe"},
     };
     for (const auto& [name, want] : values) {
         // The string block is the one of Chinese (PRC), Unicode.
@@ -141,9 +146,9 @@ TEST(Resources, IconsVersionAndManifest) {
     ASSERT_NE(found, nullptr);
     const std::string manifest(static_cast<const char*>(LockResource(LoadResource(Module(), found))),
                                SizeofResource(Module(), found));
-    for (const char* part : {R"(level="requireAdministrator" uiAccess="false")",
-                             R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
-                             ">PerMonitorV2</dpiAwareness>"}) {
+    for (const char* part :
+         {R"(level="requireAdministrator" uiAccess="false")",
+          R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")", ">PerMonitorV2</dpiAwareness>"}) {
         EXPECT_NE(manifest.find(part), std::string::npos) << part;
     }
     // The dependency takes effect: the common controls come from the

@@ -52,10 +52,14 @@ TEST_F(LogTest, RawTextHasNoPrefixAndIsNoDebuggerOutput) {
 
 TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
     std::string wide;
-    for (int i = 0; i < 4000; ++i) wide += "中";
+    for (int i = 0; i < 4000; ++i)
+        wide += "中";
     auto raw = [&](const std::string& text) { AppendText(dialog, IDC_LOG, "%s", text.c_str()); };
     auto line = [](const std::string& text) { LogMessage("%s", text.c_str()); };
-    auto errorLine = [](const std::string& text) { SetLastErrorCode(5); LogLastError("%s", text.c_str()); };
+    auto errorLine = [](const std::string& text) {
+        SetLastErrorCode(5);
+        LogLastError("%s", text.c_str());
+    };
     struct Case {
         const char* what;
         std::function<void(const std::string&)> write;

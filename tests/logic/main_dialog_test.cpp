@@ -60,7 +60,8 @@ TEST_F(MainDialogTest, HubBoxesFollowThePlanAndTheSwitches) {
     OpenMain({});
     auto enabled = [&](std::initializer_list<int> ids) {
         std::string states;
-        for (int id : ids) states += IsControlEnabled(dialog, id) ? '1' : '0';
+        for (int id : ids)
+            states += IsControlEnabled(dialog, id) ? '1' : '0';
         return states;
     };
     const auto boxes = {IDC_HUB_UP, IDC_HUB_DOWN, IDC_UP_PORT1, IDC_UP_PORT8, IDC_DOWN_PORT1, IDC_DOWN_PORT8};

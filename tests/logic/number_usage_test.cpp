@@ -31,7 +31,8 @@ TEST_F(NumberUsageTest, FirstFreeNumberFromCom3BecomesTheStartNumber) {
 }
 
 TEST_F(NumberUsageTest, Com1IsNeverTheDefault) {
-    for (unsigned n = 2; n <= 256; ++n) ModelComDbSetClaimed(n, true);
+    for (unsigned n = 2; n <= 256; ++n)
+        ModelComDbSetClaimed(n, true);
     OpenMain({});
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), -1);
 }
@@ -67,10 +68,12 @@ TEST_F(NumberUsageTest, BitPositionsAndTheClaimedTestWithItsLogLine) {
         EXPECT_EQ(IsPortNumberClaimed(static_cast<std::uint16_t>(n)), claimed ? 1 : 0) << n;
     }
     std::string added = Log().substr(before.size());
-    EXPECT_TRUE(Contains(added, ">>   当前串口号(COM8)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?\r\n"));
+    EXPECT_TRUE(
+        Contains(added, ">>   当前串口号(COM8)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?\r\n"));
     EXPECT_TRUE(Contains(added, "(COM9)") && Contains(added, "(COM256)"));
     int lines = 0;
-    for (std::size_t at = added.find("当前串口号"); at != std::string::npos; at = added.find("当前串口号", at + 1)) ++lines;
+    for (std::size_t at = added.find("当前串口号"); at != std::string::npos; at = added.find("当前串口号", at + 1))
+        ++lines;
     EXPECT_EQ(lines, 3) << "only claimed numbers are logged";
 }
 

@@ -13,7 +13,8 @@ std::uint16_t Number(const NumberingPlan& plan, std::initializer_list<std::uint1
                      std::uint16_t count) {
     std::uint16_t path[10] = {};
     unsigned k = 3;
-    for (std::uint16_t p : hubPorts) path[k++] = p;
+    for (std::uint16_t p : hubPorts)
+        path[k++] = p;
     return ComputeHubNumber(plan, path, port, count);
 }
 
@@ -41,8 +42,12 @@ TEST(HubNumber, FormulaAndItsEdges) {
         {Hub(1, kOn | 0x07, kOn | 0x12), {3, 5}, 1, 4, 16 + 16 + 1 + 1, "physical downstream port, checked count"},
         {Hub(10, kOn | 0x0F, 0), {2, 3}, 1, 2, 10, "upstream only: the start number"},
         {Hub(10, kOn | 0x0F, 0), {3}, 0, 2, 0, "upstream only, root-hub port"},
-        {Hub(256, kOn | 0x80, kOn | 0xFF), {8, 8}, 3, 4000,
-         static_cast<std::uint16_t>(224000u + 7u * 4000u + 3u + 256u), "16-bit wrap"},
+        {Hub(256, kOn | 0x80, kOn | 0xFF),
+         {8, 8},
+         3,
+         4000,
+         static_cast<std::uint16_t>(224000u + 7u * 4000u + 3u + 256u),
+         "16-bit wrap"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Number(c.plan, c.path, c.port, c.count), c.expected) << c.what;

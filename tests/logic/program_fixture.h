@@ -13,11 +13,11 @@
 #include "inventory/device_table.h"
 #include "inventory/views.h"
 #include "platform/model/model.h"
-#include "resources/ids.h"
-#include "simulator/sim_control.h"
 #include "renumber/worker.h"
-#include "ui/main_dialog.h"
+#include "resources/ids.h"
 #include "services/state.h"
+#include "simulator/sim_control.h"
+#include "ui/main_dialog.h"
 
 // One card of a simulated description.
 struct CardSpec {
@@ -34,23 +34,32 @@ inline nlohmann::json CardJson(const CardSpec& card, int index) {
     const std::string card1 = std::to_string(index + 1);
     nlohmann::json ports = nlohmann::json::array();
     for (int j = 0; j < card.ports; ++j) {
-        nlohmann::json port = {{"name", "COM" + std::to_string(card.firstNumber + j)}, {"cdc", j % 2 == 0},
-                               {"label", "L" + std::to_string(j + 1)}, {"vendor", "Vendor" + card1},
+        nlohmann::json port = {{"name", "COM" + std::to_string(card.firstNumber + j)},
+                               {"cdc", j % 2 == 0},
+                               {"label", "L" + std::to_string(j + 1)},
+                               {"vendor", "Vendor" + card1},
                                {"description", "Port " + card1 + "-" + std::to_string(j + 1)}};
-        if (card.fixedNumber >= 0) port["number"] = card.fixedNumber;
+        if (card.fixedNumber >= 0)
+            port["number"] = card.fixedNumber;
         ports.push_back(port);
     }
     char usbId[32];
     std::snprintf(usbId, sizeof usbId, "USB\\VID_1234&PID_%04d", index + 1);
-    return {{"category", card.category}, {"type", "T" + std::to_string(card.ports)},
-            {"name", std::string(card.name) + " " + card1}, {"usbId", usbId}, {"locationNumber", index + 1},
-            {"locationText", "Hub_" + card1}, {"hubPath", card.hubPath}, {"singlePort", card.singlePort},
+    return {{"category", card.category},
+            {"type", "T" + std::to_string(card.ports)},
+            {"name", std::string(card.name) + " " + card1},
+            {"usbId", usbId},
+            {"locationNumber", index + 1},
+            {"locationText", "Hub_" + card1},
+            {"hubPath", card.hubPath},
+            {"singlePort", card.singlePort},
             {"ports", ports}};
 }
 
 inline std::string CardsJson(const std::vector<CardSpec>& cards) {
     nlohmann::json list = nlohmann::json::array();
-    for (std::size_t i = 0; i < cards.size(); ++i) list.push_back(CardJson(cards[i], static_cast<int>(i)));
+    for (std::size_t i = 0; i < cards.size(); ++i)
+        list.push_back(CardJson(cards[i], static_cast<int>(i)));
     return nlohmann::json{{"statusDelayMs", 0}, {"cards", list}}.dump();
 }
 

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "program_fixture.h"
@@ -34,7 +34,8 @@ protected:
     static std::vector<SimCall> Calls(SimCallKind kind) {
         std::vector<SimCall> calls;
         for (int i = 0; i < SimCallCount(); ++i) {
-            if (SimCallAt(i).kind == kind) calls.push_back(SimCallAt(i));
+            if (SimCallAt(i).kind == kind)
+                calls.push_back(SimCallAt(i));
         }
         return calls;
     }
@@ -64,8 +65,9 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
     const std::string heldQuestion = "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?";
     const std::string repeated = "以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n";
     const std::string pickOther = "\n请选择其他起始串口号或编号方式.";
-    const std::string allReport = "\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
-                                  "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
+    const std::string allReport =
+        "\r\nPort 1-1:COM3==>COM20: 成功\r\nPort 1-2:COM4==>COM21: 成功\r\nPort 2-1:COM5==>COM22: 成功"
+        "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
     const std::vector<CardSpec> portless = {{.ports = 2}, {.ports = 0, .singlePort = true}};
     const std::vector<CardSpec> twoCards = {{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}};
     auto hubPlan = [this](bool upstream, unsigned start) {
@@ -73,7 +75,8 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         ClickButton(dialog, IDC_PLAN_HUB);
         if (upstream) {
             ClickButton(dialog, IDC_HUB_UP);
-            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4}) ClickButton(dialog, box);
+            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4})
+                ClickButton(dialog, box);
         }
         SelectStart(start);
     };
@@ -89,81 +92,252 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         std::size_t portsOpened;
         int progressMax, progressPos;
     } cases[] = {
-        {"card scope takes only the selected card; a failed rename is reported and the run goes on", twoCards,
-         [&] { ASSERT_TRUE(SimSetFailRename(1, 1, true)); SelectCard(1); SelectStart(10); }, {kAnswerOk},
+        {"card scope takes only the selected card; a failed rename is reported and the run goes on",
+         twoCards,
+         [&] {
+             ASSERT_TRUE(SimSetFailRename(1, 1, true));
+             SelectCard(1);
+             SelectStart(10);
+         },
+         {kAnswerOk},
          {"Change(1,-1,0,3000)", "Modify(COM5,10)=1", "Modify(COM6,11)=0", "Change(1,-1,1,1000)"},
-         {0, 10, 10, 10}, "1 1",
-         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, 2, 2},
-        {"all cards count on in table order; claimed targets answered No", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
-         [&] { Scope(IDC_SCOPE_ALL); SelectStart(10); for (unsigned n = 9; n <= 16; ++n) ModelComDbSetClaimed(n, true); },
-         {kAnswerNo}, {}, {}, "", {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
-         {"串口号修改操作已取消2。"}, 6, 5, 2},
-        {"all cards answered OK", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
-         [&] { Scope(IDC_SCOPE_ALL); SelectStart(20); }, {kAnswerOk},
+         {0, 10, 10, 10},
+         "1 1",
+         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"},
+         {},
+         2,
+         2,
+         2},
+        {"all cards count on in table order; claimed targets answered No",
+         {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
+         [&] {
+             Scope(IDC_SCOPE_ALL);
+             SelectStart(10);
+             for (unsigned n = 9; n <= 16; ++n)
+                 ModelComDbSetClaimed(n, true);
+         },
+         {kAnswerNo},
+         {},
+         {},
+         "",
+         {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
+         {"串口号修改操作已取消2。"},
+         6,
+         5,
+         2},
+        {"all cards answered OK",
+         {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
+         [&] {
+             Scope(IDC_SCOPE_ALL);
+             SelectStart(20);
+         },
+         {kAnswerOk},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1", "Modify(COM4,21)=1", "Modify(COM5,22)=1",
           "Modify(COM6,23)=1", "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
-         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1 1 1 1", {allReport},
-         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, 2, 2},
+         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10},
+         "1 1 1 1",
+         {allReport},
+         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport},
+         6,
+         2,
+         2},
         {"port scope checks only that port and ignores the hub plan, upstream only included",
          {{.ports = 4, .hubPath = {2, 3}}},
          [&] {
              Scope(IDC_SCOPE_PORT);
-             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id);
+             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN})
+                 ClickButton(dialog, id);
              SelectPort(1);
              SelectStart(7);
              ModelComDbSetClaimed(7, true);
              ModelComDbSetClaimed(8, true);
          },
-         {kAnswerYes, kAnswerOk}, {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3 2",
-         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, 3, 3},
-        {"held port answered No", {{.ports = 2}}, [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerNo}, {}, {}, "",
-         {heldQuestion}, {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2, 5, 0},
-        {"held port answered Yes: the report advises replugging", {{.ports = 2}},
-         [&] { SelectStart(10); HoldPort("COM4"); }, {kAnswerYes, kAnswerOk},
-         {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10}, "1 1",
-         {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-                        "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
-        {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered Yes",
+         {kAnswerYes, kAnswerOk},
+         {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"},
+         {},
+         "3 2",
+         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"},
+         {},
+         1,
+         3,
+         3},
+        {"held port answered No",
+         {{.ports = 2}},
+         [&] {
+             SelectStart(10);
+             HoldPort("COM4");
+         },
+         {kAnswerNo},
+         {},
+         {},
+         "",
+         {heldQuestion},
+         {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"},
+         2,
+         5,
+         0},
+        {"held port answered Yes: the report advises replugging",
+         {{.ports = 2}},
+         [&] {
+             SelectStart(10);
+             HoldPort("COM4");
+         },
+         {kAnswerYes, kAnswerOk},
+         {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"},
+         {0, 10, 10, 10},
+         "1 1",
+         {heldQuestion,
+          "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+          "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"},
+         {},
+         2,
+         1,
+         1},
+        {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered "
+         "Yes",
          {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}},
-         [&] { hubPlan(false, 30); ModelComDbSetClaimed(34, true); HoldPort("COM3"); }, {kAnswerYes, kAnswerYes, kAnswerOk},
+         [&] {
+             hubPlan(false, 30);
+             ModelComDbSetClaimed(34, true);
+             HoldPort("COM3");
+         },
+         {kAnswerYes, kAnswerYes, kAnswerOk},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1", "Modify(COM4,31)=1", "Modify(COM5,34)=1",
           "Modify(COM6,35)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
-         {0, 0, 10, 10, 10, 10, 10, 10}, "1 1 1 1",
-         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion,
+         {0, 0, 10, 10, 10, 10, 10, 10},
+         "1 1 1 1",
+         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?",
+          "当前串口号(COM34,)" + claimedQuestion,
           "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
-          "\r\nPort 2-2:COM6==>COM35: 成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"},
-         {}, 4, 2, 2},
+          "\r\nPort 2-2:COM6==>COM35: "
+          "成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"},
+         {},
+         4,
+         2,
+         2},
         {"hub plan over mixed cards answered Yes changes nothing",
          {{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}},
-         [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {}, {}, "",
-         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, 0, 3, 1},
-        {"upstream without downstream is refused", {{.ports = 2, .hubPath = {1, 2}}},
-         [&] { for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN}) ClickButton(dialog, id); }, {kAnswerOk}, {}, {}, "",
+         [&] { ClickButton(dialog, IDC_PLAN_HUB); },
+         {kAnswerYes},
+         {},
+         {},
+         "",
+         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"},
+         {},
+         0,
+         3,
+         1},
+        {"upstream without downstream is refused",
+         {{.ports = 2, .hubPath = {1, 2}}},
+         [&] {
+             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN})
+                 ClickButton(dialog, id);
+         },
+         {kAnswerOk},
+         {},
+         {},
+         "",
          {"只选择Hub上游口而不选择Hub下游口时,多个串口会得到同一个串口号.\n"
           "请同时选择Hub下游口,或改用\"从起始串口号开始,依次递增\"."},
-         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0, 3, 1},
+         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."},
+         0,
+         3,
+         1},
         {"repeat: root-hub card with the upstream group on takes the running number",
-         {{.ports = 2, .hubPath = {2}}, {.ports = 2, .firstNumber = 5, .hubPath = {1, 1}}}, [&] { hubPlan(true, 30); },
-         {kAnswerOk}, {}, {}, "", {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+         {{.ports = 2, .hubPath = {2}}, {.ports = 2, .firstNumber = 5, .hubPath = {1, 1}}},
+         [&] { hubPlan(true, 30); },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"},
+         0,
+         3,
+         1},
         {"repeat: same downstream port of two hubs",
-         {{.ports = 2, .hubPath = {1, 2}}, {.ports = 2, .firstNumber = 5, .hubPath = {2, 2}}}, [&] { hubPlan(false, 30); },
-         {kAnswerOk}, {}, {}, "", {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+         {{.ports = 2, .hubPath = {1, 2}}, {.ports = 2, .firstNumber = 5, .hubPath = {2, 2}}},
+         [&] { hubPlan(false, 30); },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"},
+         0,
+         3,
+         1},
         {"repeat from COM1: a card without hub number takes numbers another card's hub port gives",
-         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {}, {}, "",
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}},
+         [&] { hubPlan(false, 1); },
+         {kAnswerOk},
+         {},
+         {},
+         "",
          {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
-        {"no port row", portless, [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); }, {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."}, {}, 0, 3, 0},
-        {"card without ports", portless, [&] { SelectCard(1); ListSelectRow(dialog, IDC_PORT_LIST, 0); }, {kAnswerOk},
-         {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:所选多串卡没有报告任何串口."}, 0, 3, 0},
-        {"database full", portless,
-         [&] { for (unsigned n = 3; n <= 256; ++n) ModelComDbSetClaimed(n, true); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
-         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."}, 0, 3, 0},
-        {"database closed", portless,
-         [&] { comDb.store(InvalidComDb()); ModelComDbFailOpen(5); ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
-         {kAnswerOk}, {}, {}, "", {"请先选择一个设备."}, {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, 3, 0},
+         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"},
+         0,
+         3,
+         1},
+        {"no port row",
+         portless,
+         [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {"请先选择一个设备."},
+         {},
+         0,
+         3,
+         0},
+        {"card without ports",
+         portless,
+         [&] {
+             SelectCard(1);
+             ListSelectRow(dialog, IDC_PORT_LIST, 0);
+         },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {"请先选择一个设备."},
+         {"无法开始修改:所选多串卡没有报告任何串口."},
+         0,
+         3,
+         0},
+        {"database full",
+         portless,
+         [&] {
+             for (unsigned n = 3; n <= 256; ++n)
+                 ModelComDbSetClaimed(n, true);
+             ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+         },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {"请先选择一个设备."},
+         {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."},
+         0,
+         3,
+         0},
+        {"database closed",
+         portless,
+         [&] {
+             comDb.store(InvalidComDb());
+             ModelComDbFailOpen(5);
+             ComboSelectRow(dialog, IDC_START_NUMBER, -1);
+         },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {"请先选择一个设备."},
+         {"无法开始修改:串口号数据库未打开,没有起始串口号."},
+         0,
+         3,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,7 +346,8 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         OpenMain(c.cards);
         c.arrange();
         SimClearCalls();
-        for (int answer : c.answers) ModelQueueAnswer(answer);
+        for (int answer : c.answers)
+            ModelQueueAnswer(answer);
         ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
         const std::string preview = Log();
         const std::size_t openedByPreview = ModelOpenedPorts().size();
@@ -187,12 +362,16 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         EXPECT_EQ(ModelSleeps(), c.sleeps);
         EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
         EXPECT_EQ(BoxTexts(), c.boxes);
-        for (int i = 0; i < ModelBoxCount(); ++i) EXPECT_EQ(ModelBoxAt(i).owner, dialog);
-        for (const std::string& line : c.logged) EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
-        EXPECT_EQ(ModelOpenedPorts().size() - openedByPreview, c.portsOpened) << "ports are checked once the run can go on";
+        for (int i = 0; i < ModelBoxCount(); ++i)
+            EXPECT_EQ(ModelBoxAt(i).owner, dialog);
+        for (const std::string& line : c.logged)
+            EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
+        EXPECT_EQ(ModelOpenedPorts().size() - openedByPreview, c.portsOpened)
+            << "ports are checked once the run can go on";
         EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
         EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
-        for (int card = 0; card < static_cast<int>(c.cards.size()); ++card) EXPECT_TRUE(SimCardEnabled(card));
+        for (int card = 0; card < static_cast<int>(c.cards.size()); ++card)
+            EXPECT_TRUE(SimCardEnabled(card));
         EXPECT_EQ(EnumerationsSinceClear(), 1) << "every run ends with a re-enumeration";
         ExpectIdleAfterRun();
     }
@@ -244,8 +423,8 @@ TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
 
 // A bigger mapping made before leaves entries beyond the new count behind.
 TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
-    std::vector<CardSpec> cards = {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}},
-                                   {.ports = 2, .firstNumber = 7, .hubPath = {1}}};
+    std::vector<CardSpec> cards = {
+        {.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}, {.ports = 2, .firstNumber = 7, .hubPath = {1}}};
     OpenMain(cards);
     Scope(IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
@@ -260,10 +439,11 @@ TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
         ModelQueueAnswer(kAnswerOk);
         RunChange();
     }
-    EXPECT_TRUE(Contains(Log(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复.")) << Log();
+    EXPECT_TRUE(Contains(Log(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复."))
+        << Log();
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n"
-                                                    "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
-                                                    "\n请选择其他起始串口号或编号方式."});
+                                                   "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
+                                                   "\n请选择其他起始串口号或编号方式."});
 }
 
 // Card 1 sits on a root port without hub number: its ports take the running
@@ -279,10 +459,11 @@ TEST_F(RenameRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
     EditSetText(dialog, IDC_LOG, "");
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
     EXPECT_TRUE(RunCalls().empty());
-    EXPECT_EQ(Log(), "\r\n***预览串口号分配(未做任何修改):"
-                     "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
-                     "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
-                     "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
+    EXPECT_EQ(Log(),
+              "\r\n***预览串口号分配(未做任何修改):"
+              "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
+              "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
+              "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
 }
 
 // Holds the worker inside its first ChangeDeviceStatus until released.
@@ -370,9 +551,9 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     EXPECT_EQ(EnumerationsSinceClear(), 0) << "the arrival during the run left nothing queued";
     std::uint32_t volume[3] = {12, 2, 0};
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(volume));
-    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);                                // DBT_DEVNODES_CHANGED
     ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
-    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, 0);  // no header
+    ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, 0);                        // no header
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(usb));
     EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
     ModelPump();

@@ -17,8 +17,8 @@ protected:
     // Opens the usage dialog from the main dialog and runs work inside it.
     void WithUsageDialog(std::function<void(Window)> work) {
         ModelSetModalDriver(
-            IDD_USAGE, [](Window usage, void* context) { (*static_cast<std::function<void(Window)>*>(context))(usage); },
-            &work);
+            IDD_USAGE,
+            [](Window usage, void* context) { (*static_cast<std::function<void(Window)>*>(context))(usage); }, &work);
         ClickButton(dialog, IDC_USAGE);
         ModelSetModalDriver(IDD_USAGE, nullptr, nullptr);
     }
@@ -78,13 +78,15 @@ TEST_F(UsageDialogTest, RangeEndsPullEachOther) {
 // "COM3,COM4,...,COM<last>,"
 std::string Coms(unsigned first, unsigned last) {
     std::string list;
-    for (unsigned n = first; n <= last; ++n) list += "COM" + std::to_string(n) + ",";
+    for (unsigned n = first; n <= last; ++n)
+        list += "COM" + std::to_string(n) + ",";
     return list;
 }
 
 TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
     std::vector<unsigned> fromCom3;
-    for (unsigned n = 3; n <= 256; ++n) fromCom3.push_back(n);
+    for (unsigned n = 3; n <= 256; ++n)
+        fromCom3.push_back(n);
     auto total = [](int count, bool release) {
         return "\n****共" + std::to_string(count) + "个串口状态，声明为[" + (release ? "未使用" : "使用中") + "]****";
     };
@@ -101,40 +103,174 @@ TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
         std::vector<unsigned> claimedAfter;
         std::string logged;  // "" none
     } cases[] = {
-        {"COM1 and COM2 are refused", {}, 1, 4, false, {kAnswerOk}, 0, 0, 0, 0, {"COM1/2为系统保留号,禁止操作."}, {},
+        {"COM1 and COM2 are refused",
+         {},
+         1,
+         4,
+         false,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         0,
+         {"COM1/2为系统保留号,禁止操作."},
+         {},
          "操作取消.COM1为系统保留号,请选择COM3及之后的号"},
-        {"no row chosen is refused", {}, 3, 0, false, {kAnswerOk}, 0, 0, 0, 0, {"请选择起始和结束串口号."}, {},
+        {"no row chosen is refused",
+         {},
+         3,
+         0,
+         false,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         0,
+         {"请选择起始和结束串口号."},
+         {},
          "未选择串口号，操作取消"},
-        {"COM3 alone", {}, 3, 3, false, {kAnswerOk}, 0, 0, 0, 1, {"COM3," + total(1, false)}, {3},
+        {"COM3 alone",
+         {},
+         3,
+         3,
+         false,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         1,
+         {"COM3," + total(1, false)},
+         {3},
          "串口号状态已设为[使用中]:COM3,"},
-        {"claim skips claimed numbers", {3}, 3, 4, false, {kAnswerOk}, 0, 0, 0, 1, {"COM4," + total(1, false)},
-         {3, 4}, "串口号状态已设为[使用中]:COM4,"},
-        {"release warns once and lists what it released", {5, 7}, 3, 9, true, {kAnswerOk, kAnswerOk}, 0, 0, 0, 1,
-         {kTextReleaseWarning, "COM5,COM7," + total(2, true)}, {}, "串口号状态已设为[未使用]:COM5,COM7,"},
-        {"release cancelled at the warning changes nothing", {5}, 3, 9, true, {kAnswerCancel}, 0, 0, 0, 0,
-         {kTextReleaseWarning}, {5}, "操作取消"},
-        {"release of a free range needs no warning and changes nothing", {}, 3, 9, true, {kAnswerOk}, 0, 0, 0, 1,
-         {total(0, true)}, {}, ""},
-        {"failed claims are logged with the database error and named", {}, 3, 4, false, {kAnswerOk}, 5, 0, 0, 0,
-         {"设定串口<使用中>状态失败.\n" + total(0, false) + "\n未能修改:COM3,COM4,"}, {},
+        {"claim skips claimed numbers",
+         {3},
+         3,
+         4,
+         false,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         1,
+         {"COM4," + total(1, false)},
+         {3, 4},
+         "串口号状态已设为[使用中]:COM4,"},
+        {"release warns once and lists what it released",
+         {5, 7},
+         3,
+         9,
+         true,
+         {kAnswerOk, kAnswerOk},
+         0,
+         0,
+         0,
+         1,
+         {kTextReleaseWarning, "COM5,COM7," + total(2, true)},
+         {},
+         "串口号状态已设为[未使用]:COM5,COM7,"},
+        {"release cancelled at the warning changes nothing",
+         {5},
+         3,
+         9,
+         true,
+         {kAnswerCancel},
+         0,
+         0,
+         0,
+         0,
+         {kTextReleaseWarning},
+         {5},
+         "操作取消"},
+        {"release of a free range needs no warning and changes nothing",
+         {},
+         3,
+         9,
+         true,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         1,
+         {total(0, true)},
+         {},
+         ""},
+        {"failed claims are logged with the database error and named",
+         {},
+         3,
+         4,
+         false,
+         {kAnswerOk},
+         5,
+         0,
+         0,
+         0,
+         {"设定串口<使用中>状态失败.\n" + total(0, false) + "\n未能修改:COM3,COM4,"},
+         {},
          "ClaimPort COM4:Last Err(5)Access is denied."},
-        {"another program claims a later number midway", {}, 3, 6, false, {kAnswerOk}, 0, 4, 5, 1,
-         {"COM3,COM4,COM6," + total(3, false)}, {3, 4, 5, 6}, "串口号状态已设为[使用中]:COM3,COM4,COM6,"},
-        {"another program releases a later number midway", {3, 4, 5, 6}, 3, 6, true, {kAnswerOk, kAnswerOk}, 0, 4, 5, 1,
-         {kTextReleaseWarning, "COM3,COM4,COM6," + total(3, true)}, {}, "串口号状态已设为[未使用]:COM3,COM4,COM6,"},
-        {"another program claims the very number being claimed: no failure", {}, 3, 5, false, {kAnswerOk}, 0, 4, 4, 1,
-         {"COM3,COM5," + total(2, false)}, {3, 4, 5}, "串口号状态已设为[使用中]:COM3,COM5,"},
-        {"the whole range's summary fits its buffer", {}, 3, 256, false, {kAnswerOk}, 0, 0, 0, 1,
-         {Coms(3, 256) + total(254, false)}, fromCom3, "串口号状态已设为[使用中]:" + Coms(3, 256)},
+        {"another program claims a later number midway",
+         {},
+         3,
+         6,
+         false,
+         {kAnswerOk},
+         0,
+         4,
+         5,
+         1,
+         {"COM3,COM4,COM6," + total(3, false)},
+         {3, 4, 5, 6},
+         "串口号状态已设为[使用中]:COM3,COM4,COM6,"},
+        {"another program releases a later number midway",
+         {3, 4, 5, 6},
+         3,
+         6,
+         true,
+         {kAnswerOk, kAnswerOk},
+         0,
+         4,
+         5,
+         1,
+         {kTextReleaseWarning, "COM3,COM4,COM6," + total(3, true)},
+         {},
+         "串口号状态已设为[未使用]:COM3,COM4,COM6,"},
+        {"another program claims the very number being claimed: no failure",
+         {},
+         3,
+         5,
+         false,
+         {kAnswerOk},
+         0,
+         4,
+         4,
+         1,
+         {"COM3,COM5," + total(2, false)},
+         {3, 4, 5},
+         "串口号状态已设为[使用中]:COM3,COM5,"},
+        {"the whole range's summary fits its buffer",
+         {},
+         3,
+         256,
+         false,
+         {kAnswerOk},
+         0,
+         0,
+         0,
+         1,
+         {Coms(3, 256) + total(254, false)},
+         fromCom3,
+         "串口号状态已设为[使用中]:" + Coms(3, 256)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ModelResetBoxes();
-        for (unsigned n = 1; n <= 256; ++n) ModelComDbSetClaimed(n, false);
-        for (unsigned n : c.claimedBefore) ModelComDbSetClaimed(n, true);
+        for (unsigned n = 1; n <= 256; ++n)
+            ModelComDbSetClaimed(n, false);
+        for (unsigned n : c.claimedBefore)
+            ModelComDbSetClaimed(n, true);
         ModelComDbFailWrites(c.failWrites);
         ModelComDbRival(c.rivalTrigger, c.rivalNumber);
-        for (int answer : c.answers) ModelQueueAnswer(answer);
+        for (int answer : c.answers)
+            ModelQueueAnswer(answer);
         EditSetText(dialog, IDC_LOG, "");
         int result = -1;
         WithUsageDialog([&](Window usage) {
@@ -157,11 +293,13 @@ TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
         }
         std::vector<unsigned> claimedAfter;
         for (unsigned n = 1; n <= 256; ++n) {
-            if (ModelComDbIsClaimed(n)) claimedAfter.push_back(n);
+            if (ModelComDbIsClaimed(n))
+                claimedAfter.push_back(n);
         }
         EXPECT_EQ(claimedAfter, c.claimedAfter);
         EXPECT_EQ(Contains(Log(), ">> " + c.logged + "\r\n"), !c.logged.empty()) << Log();
-        EXPECT_EQ(Contains(Log(), "串口号状态已设为"), Contains(c.logged, "串口号状态已设为")) << "only changes are logged";
+        EXPECT_EQ(Contains(Log(), "串口号状态已设为"), Contains(c.logged, "串口号状态已设为"))
+            << "only changes are logged";
     }
 }
 

@@ -43,11 +43,12 @@ TEST_F(ViewsTest, RowsStatusAndTreeSummaryUseTheRecordTexts) {
     EXPECT_EQ(Status(), "PortCnt:4 | USBID:USB\\VID_1234&PID_0001 | Vendor:Vendor1 | Location(1):Hub_1");
 
     std::string log = Log();
-    EXPECT_TRUE(Contains(log, "\r\n|--1#[4P][Test card 1][USB\\VID_1234&PID_0001]"
-                              "\r\n   |--P1:[CDC]Port 1-1\r\n   |--P2:[VCP]Port 1-2"
-                              "\r\n   |--P3:[CDC]Port 1-3\r\n   |--P4:[VCP]Port 1-4"
-                              "\r\n|--2#[CDC][L1]Port 2-1"
-                              "\r\n***已查找到2个多串卡,共5个串口.\r\n"))
+    EXPECT_TRUE(Contains(log,
+                         "\r\n|--1#[4P][Test card 1][USB\\VID_1234&PID_0001]"
+                         "\r\n   |--P1:[CDC]Port 1-1\r\n   |--P2:[VCP]Port 1-2"
+                         "\r\n   |--P3:[CDC]Port 1-3\r\n   |--P4:[VCP]Port 1-4"
+                         "\r\n|--2#[CDC][L1]Port 2-1"
+                         "\r\n***已查找到2个多串卡,共5个串口.\r\n"))
         << log;
 }
 
@@ -62,10 +63,14 @@ TEST_F(ViewsTest, SummaryOfAFullTableIsExactlyItsLinesInOrder) {
         nlohmann::json ports = nlohmann::json::array();
         for (int j = 0; j < 64; ++j) {
             std::string description = "串口 " + std::to_string(d) + "-" + std::to_string(j) + std::string(j % 7, '~');
-            ports.push_back({{"name", "COM" + std::to_string(d * 64 + j + 3)}, {"cdc", j % 2 == 1}, {"description", description}});
+            ports.push_back(
+                {{"name", "COM" + std::to_string(d * 64 + j + 3)}, {"cdc", j % 2 == 1}, {"description", description}});
             expected += "\r\n   |--P" + std::to_string(j + 1) + (j % 2 ? ":[CDC]" : ":[VCP]") + description;
         }
-        cards.push_back({{"category", "usb"}, {"name", "Card " + std::to_string(d)}, {"usbId", "USB\\ID_" + std::to_string(d)}, {"ports", ports}});
+        cards.push_back({{"category", "usb"},
+                         {"name", "Card " + std::to_string(d)},
+                         {"usbId", "USB\\ID_" + std::to_string(d)},
+                         {"ports", ports}});
     }
     expected += "\r\n***已查找到64个多串卡,共4096个串口.\r\n";
     LoadJson({{"cards", cards}});
@@ -100,9 +105,7 @@ TEST_F(ViewsTest, PortSelectionIsClampedAgainstThePortCountAlsoForASinglePortCar
 }
 
 TEST_F(ViewsTest, StartNumberFollowsTheSelectedPortUnlessItHasNoRow) {
-    LoadCards({{.ports = 2, .firstNumber = 7},
-               {.ports = 1, .fixedNumber = 0},
-               {.ports = 1, .firstNumber = 300}});
+    LoadCards({{.ports = 2, .firstNumber = 7}, {.ports = 1, .fixedNumber = 0}, {.ports = 1, .firstNumber = 300}});
     OpenMain();
     SelectCard(0);
     SelectPort(1);
@@ -123,9 +126,13 @@ TEST_F(ViewsTest, StartNumberFollowsTheSelectedPortUnlessItHasNoRow) {
 
 TEST_F(ViewsTest, OverlongTextsAreShortenedWithinTheirBuffers) {
     std::string description(511, 'd');
-    LoadJson({{"cards", {{{"category", "usb"}, {"type", "T"}, {"name", std::string(387, 'n')}, {"usbId", std::string(255, 'u')},
-                          {"locationText", std::string(63, 'l')},
-                          {"ports", {{{"name", "COM5"}, {"description", description}, {"vendor", std::string(63, 'v')}}}}}}}});
+    LoadJson({{"cards",
+               {{{"category", "usb"},
+                 {"type", "T"},
+                 {"name", std::string(387, 'n')},
+                 {"usbId", std::string(255, 'u')},
+                 {"locationText", std::string(63, 'l')},
+                 {"ports", {{{"name", "COM5"}, {"description", description}, {"vendor", std::string(63, 'v')}}}}}}}});
     OpenMain();
 
     std::string row = ListRow(IDC_PORT_LIST, 0);
@@ -143,7 +150,7 @@ TEST_F(ViewsTest, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
     OpenMain({{.ports = 1}});
     DeviceRecord& record = deviceTable.slots[0];
     std::memset(record.typeLabel, 'A', sizeof record.typeLabel);  // no terminator
-    record.locationNumber = 'B';                                   // the byte right after it
+    record.locationNumber = 'B';                                  // the byte right after it
     std::memset(record.ports[0].vendor, 'V', sizeof record.ports[0].vendor);
     std::strcpy(record.ports[1].portName, "XYZ");  // right after port 0's vendor
     char label[128];

@@ -134,8 +134,8 @@ struct ButtonStep {
 // Auto radio groups as the template sets them (scope; plan; then the hub
 // check boxes), with clicks reported before ClickButton returns.
 TEST_F(PlatformTest, RadioGroupsAndCheckBoxes) {
-    const int buttons[] = {IDC_SCOPE_PORT,      IDC_SCOPE_CARD, IDC_SCOPE_ALL, IDC_PLAN_SEQUENTIAL,
-                           IDC_PLAN_HUB,        IDC_HUB_UP,     IDC_HUB_DOWN,  IDC_CHANGE};
+    const int buttons[] = {IDC_SCOPE_PORT, IDC_SCOPE_CARD, IDC_SCOPE_ALL, IDC_PLAN_SEQUENTIAL,
+                           IDC_PLAN_HUB,   IDC_HUB_UP,     IDC_HUB_DOWN,  IDC_CHANGE};
     const ButtonStep steps[] = {
         {Act::Check, IDC_SCOPE_PORT, {IDC_SCOPE_PORT}},
         {Act::Check, IDC_PLAN_SEQUENTIAL, {IDC_SCOPE_PORT, IDC_PLAN_SEQUENTIAL}},
@@ -190,30 +190,41 @@ struct FocusStep {
 TEST_F(PlatformTest, FocusNotifications) {
     const FocusStep steps[] = {
         // Opened with no focus from its procedure: the first tab stop had it.
-        {"focus the start combo", [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
+        {"focus the start combo",
+         [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
          {{IDC_CATEGORY, kSelEndCancel}, {IDC_CATEGORY, kComboKillFocus}, {IDC_START_NUMBER, kComboSetFocus}},
          IDC_START_NUMBER},
-        {"focus it again: it passes through losing it", [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
+        {"focus it again: it passes through losing it",
+         [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
          {{IDC_START_NUMBER, kSelEndCancel}, {IDC_START_NUMBER, kComboKillFocus}, {IDC_START_NUMBER, kComboSetFocus}},
          IDC_START_NUMBER},
-        {"focus a list", [](Window d) { SetControlFocus(d, IDC_ADAPTER_LIST); },
+        {"focus a list",
+         [](Window d) { SetControlFocus(d, IDC_ADAPTER_LIST); },
          {{IDC_START_NUMBER, kSelEndCancel}, {IDC_START_NUMBER, kComboKillFocus}, {IDC_ADAPTER_LIST, kListSetFocus}},
          IDC_ADAPTER_LIST},
-        {"focus another list", [](Window d) { SetControlFocus(d, IDC_PORT_LIST); },
-         {{IDC_ADAPTER_LIST, kListKillFocus}, {IDC_PORT_LIST, kListSetFocus}}, IDC_PORT_LIST},
-        {"a click moves the focus to the button", [](Window d) { ClickButton(d, IDC_ENUMERATE); },
-         {{IDC_PORT_LIST, kListKillFocus}, {IDC_ENUMERATE, kButtonClicked}}, IDC_ENUMERATE},
-        {"back to the combo", [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
-         {{IDC_START_NUMBER, kComboSetFocus}}, IDC_START_NUMBER},
+        {"focus another list",
+         [](Window d) { SetControlFocus(d, IDC_PORT_LIST); },
+         {{IDC_ADAPTER_LIST, kListKillFocus}, {IDC_PORT_LIST, kListSetFocus}},
+         IDC_PORT_LIST},
+        {"a click moves the focus to the button",
+         [](Window d) { ClickButton(d, IDC_ENUMERATE); },
+         {{IDC_PORT_LIST, kListKillFocus}, {IDC_ENUMERATE, kButtonClicked}},
+         IDC_ENUMERATE},
+        {"back to the combo",
+         [](Window d) { SetControlFocus(d, IDC_START_NUMBER); },
+         {{IDC_START_NUMBER, kComboSetFocus}},
+         IDC_START_NUMBER},
         {"a click on a disabled button leaves the focus",
          [](Window d) {
              EnableControl(d, IDC_ENUMERATE, false);
              ClickButton(d, IDC_ENUMERATE);
          },
-         {{IDC_ENUMERATE, kButtonClicked}}, IDC_START_NUMBER},
+         {{IDC_ENUMERATE, kButtonClicked}},
+         IDC_START_NUMBER},
         {"disabling the focused control takes the focus away",
          [](Window d) { EnableControl(d, IDC_START_NUMBER, false); },
-         {{IDC_START_NUMBER, kSelEndCancel}, {IDC_START_NUMBER, kComboKillFocus}}, 0},
+         {{IDC_START_NUMBER, kSelEndCancel}, {IDC_START_NUMBER, kComboKillFocus}},
+         0},
     };
     const int watched[] = {IDC_CATEGORY, IDC_START_NUMBER, IDC_ADAPTER_LIST, IDC_PORT_LIST, IDC_ENUMERATE};
     for (const FocusStep& step : steps) {
@@ -359,14 +370,10 @@ struct BoxCase {
 
 TEST_F(PlatformTest, MessageBoxesAreRecordedAndAnswered) {
     const BoxCase cases[] = {
-        {kBoxInfoOk, kAnswerOk, kAnswerOk},
-        {kBoxInfoYesNo, kAnswerNo, kAnswerNo},
-        {kBoxInfoYesNo, kAnswerYes, kAnswerYes},
-        {kBoxWarningOkCancel, kAnswerCancel, kAnswerCancel},
-        {kBoxWarningOk, kAnswerOk, kAnswerOk},
-        {kBoxInfoYesNo, 0, kAnswerYes},
-        {kBoxWarningOkCancel, 0, kAnswerOk},
-        {kBoxInfoOk, 0, kAnswerOk},
+        {kBoxInfoOk, kAnswerOk, kAnswerOk},      {kBoxInfoYesNo, kAnswerNo, kAnswerNo},
+        {kBoxInfoYesNo, kAnswerYes, kAnswerYes}, {kBoxWarningOkCancel, kAnswerCancel, kAnswerCancel},
+        {kBoxWarningOk, kAnswerOk, kAnswerOk},   {kBoxInfoYesNo, 0, kAnswerYes},
+        {kBoxWarningOkCancel, 0, kAnswerOk},     {kBoxInfoOk, 0, kAnswerOk},
     };
     int index = 0;
     for (const BoxCase& box : cases) {

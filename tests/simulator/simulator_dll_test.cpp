@@ -37,8 +37,9 @@ TEST(SimulatorDll, ReadsAndSavesACardsFileOutsideTheCodePage) {
     const std::wstring path = folder + L"\\cards.json";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     // UTF-8 in the file; the library reports the ANSI code page.
-    const char description[] = "{\"cards\": [{\"category\": \"usb\", \"name\": \"Caf\xc3\xa9 bench\",\n"
-                               "  \"ports\": [{\"name\": \"COM3\"}, {\"name\": \"COM3\"}]}]}\n";
+    const char description[] =
+        "{\"cards\": [{\"category\": \"usb\", \"name\": \"Caf\xc3\xa9 bench\",\n"
+        "  \"ports\": [{\"name\": \"COM3\"}, {\"name\": \"COM3\"}]}]}\n";
     std::FILE* file = _wfopen(path.c_str(), L"wb");
     ASSERT_NE(file, nullptr);
     std::fwrite(description, 1, sizeof description - 1, file);

@@ -21,7 +21,9 @@ using nlohmann::json;
 constexpr std::uint8_t kCanary = 0xA5;
 
 template <std::size_t N>
-std::string Text(const char (&field)[N]) { return std::string(field, strnlen(field, N)); }
+std::string Text(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
 
 bool AllBytes(const void* data, std::size_t size, std::uint8_t value) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -71,7 +73,11 @@ protected:
 TEST_F(Simulator, CategoryAndOrderChooseWholeZeroedRecords) {
     ASSERT_TRUE(SimLoadDescription(kMixed));
     auto table = CanaryTable(kMaxDevices);
-    const struct { std::uint32_t category; std::uint8_t order; const char* names; } cases[] = {
+    const struct {
+        std::uint32_t category;
+        std::uint8_t order;
+        const char* names;
+    } cases[] = {
         {kCategoryAll, kOrderByPosition, "Alpha,Bravo,Charlie,Delta,Echo"},
         {kCategoryUsb, kOrderByPosition, "Alpha,Charlie"},
         {kCategoryBleEthernet, kOrderByPosition, "Delta"},
@@ -100,7 +106,8 @@ TEST_F(Simulator, ARigBiggerThanTheTableFillsItAndSaysWhatItLeftOut) {
     json description = {{"cards", json::array()}};
     for (unsigned i = 0; i < 70; ++i) {
         json card = {{"category", "usb"}, {"name", "Card " + std::to_string(i)}};
-        for (unsigned j = 0; j < (i == 1 ? 80u : 2u); ++j) card["ports"].push_back({{"name", "COM" + std::to_string(j + 3)}});
+        for (unsigned j = 0; j < (i == 1 ? 80u : 2u); ++j)
+            card["ports"].push_back({{"name", "COM" + std::to_string(j + 3)}});
         description["cards"].push_back(card);
     }
     ASSERT_TRUE(SimLoadDescription(description.dump().c_str()));
@@ -162,7 +169,10 @@ TEST_F(Simulator, RenameChangesThePortOfItsRecordAndSavesIt) {
 TEST_F(Simulator, BadDescriptionsAreRefusedWithThePlace) {
     const std::string card = R"({"cards": [{"category": "usb", )";
     const std::string deep = std::string(10000, '[') + std::string(10000, ']');
-    const struct { std::string text; const char* where; } cases[] = {
+    const struct {
+        std::string text;
+        const char* where;
+    } cases[] = {
         {card + R"("ports": [)", "parse error"},
         {"[1, 2]", "expected an object"},
         {R"({"cards": [{"category": "serial"}]})", "cards[0].category: \"serial\""},

@@ -36,7 +36,7 @@ int HarnessUnscriptedBoxes();
 void HarnessResetBoxes();  // forgets recorded boxes and queued answers
 
 // Texts read back as UTF-8; "<missing>" when the control or row is not there.
-std::string HarnessText(Window dialog, int id);  // window text: an edit's text, a button's label
+std::string HarnessText(Window dialog, int id);              // window text: an edit's text, a button's label
 std::string HarnessRowText(Window dialog, int id, int row);  // of a list or combo box
 bool HarnessHasFocus(Window dialog, int id);
 

@@ -29,8 +29,8 @@ struct BoxState {
 BoxState state;
 
 std::string ToUtf8(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, nullptr, nullptr);
     return out;
@@ -38,7 +38,8 @@ std::string ToUtf8(const std::wstring& text) {
 
 std::string WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(std::max(GetWindowTextW(window, text.data(), static_cast<int>(text.size())), 0)));
+    text.resize(
+        static_cast<std::size_t>(std::max(GetWindowTextW(window, text.data(), static_cast<int>(text.size())), 0)));
     return ToUtf8(text);
 }
 
@@ -48,7 +49,7 @@ bool HasClass(HWND window, const wchar_t* name) {
 }
 
 unsigned BoxKind(HWND box) {
-    unsigned kind = GetDlgItem(box, IDYES) != nullptr       ? MB_YESNO
+    unsigned kind = GetDlgItem(box, IDYES) != nullptr      ? MB_YESNO
                     : GetDlgItem(box, IDCANCEL) != nullptr ? MB_OKCANCEL
                                                            : MB_OK;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -191,7 +192,7 @@ int HarnessBoxCount() {
 HarnessBox HarnessBoxAt(int index) {
     std::lock_guard<std::mutex> hold(state.lock);
     return index >= 0 && index < static_cast<int>(state.boxes.size()) ? state.boxes[static_cast<std::size_t>(index)]
-                                                                       : HarnessBox{};
+                                                                      : HarnessBox{};
 }
 
 int HarnessUnscriptedBoxes() {

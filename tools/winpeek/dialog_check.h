@@ -16,7 +16,8 @@ namespace peek {
 
 inline std::string Utf8(const wchar_t* text, size_t length) {
     std::string out;
-    if (length == 0) return out;
+    if (length == 0)
+        return out;
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     out.resize(static_cast<size_t>(std::max(n, 0)));
     WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
@@ -30,7 +31,8 @@ inline std::string Utf8(const wchar_t* text) { return Utf8(text, wcslen(text)); 
 inline bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr) {
     DWORD_PTR answer = 0;
     const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer);
-    if (result != nullptr) *result = static_cast<LRESULT>(answer);
+    if (result != nullptr)
+        *result = static_cast<LRESULT>(answer);
     return ok != 0;
 }
 
@@ -45,11 +47,13 @@ inline std::string Text(HWND window, UINT lengthMessage = WM_GETTEXTLENGTH, UINT
                         int row = -1) {
     const bool isRow = row >= 0;
     const LRESULT length = Value(window, lengthMessage, isRow ? static_cast<WPARAM>(row) : 0);
-    if (length <= 0) return {};
+    if (length <= 0)
+        return {};
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     LRESULT copied = 0;
     const WPARAM first = isRow ? static_cast<WPARAM>(row) : text.size();
-    if (!Send(window, textMessage, first, reinterpret_cast<LPARAM>(text.data()), &copied)) return {};
+    if (!Send(window, textMessage, first, reinterpret_cast<LPARAM>(text.data()), &copied))
+        return {};
     return Utf8(text.data(), static_cast<size_t>(std::clamp<LRESULT>(copied, 0, length)));
 }
 
@@ -65,13 +69,20 @@ inline int ControlId(HWND window) { return static_cast<short>(GetWindowLongPtrW(
 inline const char* ClassOf(ControlKind kind) {
     switch (kind) {
     case ControlKind::Static:
-    case ControlKind::Icon: return "Static";
-    case ControlKind::ListBox: return "ListBox";
-    case ControlKind::ComboBox: return "ComboBox";
-    case ControlKind::Edit: return "Edit";
-    case ControlKind::Progress: return "msctls_progress32";
-    case ControlKind::StatusBar: return "msctls_statusbar32";
-    default: return "Button";
+    case ControlKind::Icon:
+        return "Static";
+    case ControlKind::ListBox:
+        return "ListBox";
+    case ControlKind::ComboBox:
+        return "ComboBox";
+    case ControlKind::Edit:
+        return "Edit";
+    case ControlKind::Progress:
+        return "msctls_progress32";
+    case ControlKind::StatusBar:
+        return "msctls_statusbar32";
+    default:
+        return "Button";
     }
 }
 
@@ -83,8 +94,8 @@ inline DWORD EdgesOf(int templateId, int id) {
         (id == IDC_HELP_TEXT || id == IDC_ADAPTER_LIST || id == IDC_PORT_LIST || id == IDC_LOG)) {
         return WS_EX_CLIENTEDGE;
     }
-    const bool staticEdge = (templateId == IDD_MAIN && id == IDC_PROGRESS) ||
-                            (templateId == IDD_USAGE && id == IDC_USAGE_WARNING);
+    const bool staticEdge =
+        (templateId == IDD_MAIN && id == IDC_PROGRESS) || (templateId == IDD_USAGE && id == IDC_USAGE_WARNING);
     return staticEdge ? WS_EX_STATICEDGE : 0;
 }
 
@@ -93,11 +104,15 @@ inline DWORD EdgesOf(int templateId, int id) {
 // overflow; a push button with the focus is shown as the default one.
 inline DWORD RunningBits(ControlKind kind) {
     switch (kind) {
-    case ControlKind::AutoRadio: return WS_DISABLED | WS_TABSTOP;
-    case ControlKind::ListBox: return WS_DISABLED | WS_VSCROLL;
+    case ControlKind::AutoRadio:
+        return WS_DISABLED | WS_TABSTOP;
+    case ControlKind::ListBox:
+        return WS_DISABLED | WS_VSCROLL;
     case ControlKind::PushButton:
-    case ControlKind::DefaultPushButton: return WS_DISABLED | BS_DEFPUSHBUTTON;
-    default: return WS_DISABLED;
+    case ControlKind::DefaultPushButton:
+        return WS_DISABLED | BS_DEFPUSHBUTTON;
+    default:
+        return WS_DISABLED;
     }
 }
 
@@ -118,11 +133,13 @@ inline std::vector<std::string> CheckDialog(HWND dialog, HWND twin, const Dialog
     if (!(running && layout.templateId == IDD_MAIN) && Utf8(caption) != layout.caption) {
         out.push_back("caption " + Utf8(caption));
     }
-    if ((Style(dialog) & layout.style) != layout.style) out.push_back("dialog style " + std::to_string(Style(dialog)));
+    if ((Style(dialog) & layout.style) != layout.style)
+        out.push_back("dialog style " + std::to_string(Style(dialog)));
     RECT client;
     GetClientRect(dialog, &client);
     const RECT size = pixels(0, 0, layout.width, layout.height);
-    if (client.right != size.right || client.bottom != size.bottom) out.push_back("client size");
+    if (client.right != size.right || client.bottom != size.bottom)
+        out.push_back("client size");
 
     HWND control = GetWindow(dialog, GW_CHILD);
     for (const ControlLayout& c : layout.controls) {
@@ -133,8 +150,8 @@ inline std::vector<std::string> CheckDialog(HWND dialog, HWND twin, const Dialog
         }
         const DWORD mask = running ? ~RunningBits(c.kind) : ~DWORD{0};
         const bool runtimeText = running && layout.templateId == IDD_MAIN && (c.id == IDC_LOG || c.id == IDC_STATUS);
-        const DWORD edges = static_cast<DWORD>(GetWindowLongW(control, GWL_EXSTYLE)) &
-                            (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE);
+        const DWORD edges =
+            static_cast<DWORD>(GetWindowLongW(control, GWL_EXSTYLE)) & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE);
         RECT r;
         GetWindowRect(control, &r);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
@@ -146,10 +163,14 @@ inline std::vector<std::string> CheckDialog(HWND dialog, HWND twin, const Dialog
         const LONG wantHeight = icon ? GetSystemMetrics(SM_CYICON) : want.bottom;
         const bool placed = r.left == want.left && r.top == want.top && r.right - r.left == wantWidth &&
                             (c.kind == ControlKind::ComboBox || r.bottom - r.top == wantHeight);
-        if (ControlId(control) != c.id) out.push_back(where + "id " + std::to_string(ControlId(control)));
-        if (ClassName(control) != ClassOf(c.kind)) out.push_back(where + "class " + ClassName(control));
-        if ((Style(control) & mask) != (c.style & mask)) out.push_back(where + "style " + std::to_string(Style(control)));
-        if (edges != EdgesOf(layout.templateId, c.id)) out.push_back(where + "edges " + std::to_string(edges));
+        if (ControlId(control) != c.id)
+            out.push_back(where + "id " + std::to_string(ControlId(control)));
+        if (ClassName(control) != ClassOf(c.kind))
+            out.push_back(where + "class " + ClassName(control));
+        if ((Style(control) & mask) != (c.style & mask))
+            out.push_back(where + "style " + std::to_string(Style(control)));
+        if (edges != EdgesOf(layout.templateId, c.id))
+            out.push_back(where + "edges " + std::to_string(edges));
         if (icon ? Value(control, STM_GETICON) == 0
                  : c.kind != ControlKind::ComboBox && !runtimeText && Text(control) != c.text) {
             out.push_back(where + "text " + Text(control));
@@ -160,7 +181,8 @@ inline std::vector<std::string> CheckDialog(HWND dialog, HWND twin, const Dialog
         }
         control = GetWindow(control, GW_HWNDNEXT);
     }
-    if (control != nullptr) out.push_back("more windows than table rows");
+    if (control != nullptr)
+        out.push_back("more windows than table rows");
     return out;
 }
 

@@ -5,10 +5,10 @@
 //
 // Output is UTF-8, one fact a line. Exit code 0 on success, 1 when a check
 // fails or a wait times out, 2 for a bad command line. Every wait is bounded.
-#include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -40,22 +40,24 @@ int Fail(const std::string& text) {
 
 std::wstring Wide(const std::string& text) {
     std::wstring out(text.size(), L'\0');
-    out.resize(static_cast<size_t>(std::max(
-        0, MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                               static_cast<int>(out.size())))));
+    out.resize(
+        static_cast<size_t>(std::max(0, MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                            out.data(), static_cast<int>(out.size())))));
     return out;
 }
 
 // Line breaks written as escapes, so that every text is one line.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (char c : text) out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    for (char c : text)
+        out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
     return out;
 }
 
 int CountOf(const std::string& text, const std::string& part) {
     int count = 0;
-    for (size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 
@@ -92,7 +94,8 @@ std::vector<HWND> Dialogs() {
 HWND FindDialog(const std::string& which) {
     const std::string prefix = which == "main" ? kMain : which == "usage" ? kUsage : which == "about" ? kAbout : which;
     for (HWND window : Dialogs()) {
-        if (Caption(window).rfind(prefix, 0) == 0) return window;
+        if (Caption(window).rfind(prefix, 0) == 0)
+            return window;
     }
     return nullptr;
 }
@@ -102,7 +105,8 @@ std::vector<HWND> MessageBoxes() {
     std::vector<HWND> boxes;
     for (HWND window : Dialogs()) {
         const std::string title = Caption(window);
-        if (title.rfind(kMain, 0) != 0 && title != kUsage && title != kAbout) boxes.push_back(window);
+        if (title.rfind(kMain, 0) != 0 && title != kUsage && title != kAbout)
+            boxes.push_back(window);
     }
     return boxes;
 }
@@ -115,7 +119,8 @@ HWND Find(const std::string& which, int id) {
 
 HWND Require(const std::string& which, int id) {
     HWND control = Find(which, id);
-    if (control == nullptr) Fail("no dialog " + which + " with control " + std::to_string(id));
+    if (control == nullptr)
+        Fail("no dialog " + which + " with control " + std::to_string(id));
     return control;
 }
 
@@ -123,8 +128,10 @@ HWND Require(const std::string& which, int id) {
 template <typename Done>
 bool WaitUntil(ULONGLONG deadline, Done done) {
     for (;;) {
-        if (done()) return true;
-        if (GetTickCount64() >= deadline) return false;
+        if (done())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
         Sleep(50);
     }
 }
@@ -141,7 +148,8 @@ void DescribeBox(HWND box) {
     std::string names;
     for (const auto& [id, name] : kButtons) {
         HWND button = GetDlgItem(box, id);
-        if (button != nullptr && IsWindowVisible(button)) names += std::string(names.empty() ? "" : ",") + name;
+        if (button != nullptr && IsWindowVisible(button))
+            names += std::string(names.empty() ? "" : ",") + name;
     }
     Line("buttons: " + names);
 }
@@ -177,7 +185,8 @@ int CommandComDb(const Args& a) {
                 Line("error: bad number list " + a[0]);
                 return 2;
             }
-            for (long n = first; n <= last; ++n) bits[(n - 1) / 8] |= static_cast<BYTE>(1u << ((n - 1) % 8));
+            for (long n = first; n <= last; ++n)
+                bits[(n - 1) / 8] |= static_cast<BYTE>(1u << ((n - 1) % 8));
             p = *end == ',' ? end + 1 : end;
         }
         if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, kComDbKey, L"ComDB", REG_BINARY, bits, sizeof bits) != ERROR_SUCCESS) {
@@ -185,18 +194,22 @@ int CommandComDb(const Args& a) {
         }
     }
     std::vector<bool> claimed;
-    if (!ReadComDb(&claimed)) return Fail("cannot read the COM database");
+    if (!ReadComDb(&claimed))
+        return Fail("cannot read the COM database");
     std::string list;
     int firstFree = 0;
     for (int n = 1; n <= kNumbers; ++n) {
         if (!claimed[static_cast<size_t>(n)]) {
-            if (firstFree == 0 && n >= 3) firstFree = n;
+            if (firstFree == 0 && n >= 3)
+                firstFree = n;
             continue;
         }
         int last = n;
-        while (last < kNumbers && claimed[static_cast<size_t>(last + 1)]) ++last;
+        while (last < kNumbers && claimed[static_cast<size_t>(last + 1)])
+            ++last;
         list.append(list.empty() ? "" : ",").append(std::to_string(n));
-        if (last != n) list.append("-").append(std::to_string(last));
+        if (last != n)
+            list.append("-").append(std::to_string(last));
         n = last;
     }
     Line("claimed: " + (list.empty() ? std::string("none") : list));
@@ -209,13 +222,16 @@ int CommandComDb(const Args& a) {
 int CommandNumberList(const Args& a) {
     HWND combo = Require(a[0], ToInt(a[1]));
     std::vector<bool> claimed;
-    if (combo == nullptr || !ReadComDb(&claimed)) return Fail("cannot compare");
-    if (Value(combo, CB_GETCOUNT) != kNumbers) return Fail("not 256 rows");
+    if (combo == nullptr || !ReadComDb(&claimed))
+        return Fail("cannot compare");
+    if (Value(combo, CB_GETCOUNT) != kNumbers)
+        return Fail("not 256 rows");
     int wrong = 0;
     for (int n = 1; n <= kNumbers; ++n) {
         const std::string want = "COM" + std::to_string(n) + (claimed[static_cast<size_t>(n)] ? " In use" : "");
         const std::string got = Text(combo, CB_GETLBTEXTLEN, CB_GETLBTEXT, n - 1);
-        if (got != want) Line("row " + std::to_string(n - 1) + ": " + got + " (expected " + want + ")");
+        if (got != want)
+            Line("row " + std::to_string(n - 1) + ": " + got + " (expected " + want + ")");
         wrong += got != want;
     }
     return wrong == 0 ? 0 : Fail(std::to_string(wrong) + " rows disagree with the COM database");
@@ -241,7 +257,8 @@ int CommandGone(const Args& a) {
 // dump WHICH: the title and the state of the controls a user reads.
 int CommandDump(const Args& a) {
     HWND dialog = Require(a[0], 0);
-    if (dialog == nullptr) return 1;
+    if (dialog == nullptr)
+        return 1;
     Line("title: " + Caption(dialog));
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         const std::string id = std::to_string(ControlId(child));
@@ -297,10 +314,12 @@ int CommandSelect(const Args& a) {
     const int id = ToInt(a[1]);
     const int row = ToInt(a[2]);
     HWND control = Require(a[0], id);
-    if (control == nullptr) return 1;
+    if (control == nullptr)
+        return 1;
     const bool list = ClassName(control) == "ListBox";
     Value(control, list ? LB_SETCURSEL : CB_SETCURSEL, static_cast<WPARAM>(row));
-    if (Value(control, list ? LB_GETCURSEL : CB_GETCURSEL) != row) return Fail("cannot select row " + a[2]);
+    if (Value(control, list ? LB_GETCURSEL : CB_GETCURSEL) != row)
+        return Fail("cannot select row " + a[2]);
     const WPARAM notify = MAKEWPARAM(id, list ? LBN_SELCHANGE : CBN_SELCHANGE);
     return Send(GetParent(control), WM_COMMAND, notify, reinterpret_cast<LPARAM>(control)) ? 0 : Fail("no answer");
 }
@@ -320,7 +339,8 @@ int CommandWaitText(const Args& a) {
 // wait-enabled WHICH ID MS
 int CommandWaitEnabled(const Args& a) {
     HWND control = nullptr;
-    const bool done = WaitUntil(Deadline(a[2]), [&] { return (control = Find(a[0], ToInt(a[1]))) && IsWindowEnabled(control); });
+    const bool done =
+        WaitUntil(Deadline(a[2]), [&] { return (control = Find(a[0], ToInt(a[1]))) && IsWindowEnabled(control); });
     return done ? 0 : Fail("control " + a[1] + " stays disabled");
 }
 
@@ -329,9 +349,11 @@ int CommandWaitEnabled(const Args& a) {
 // every message posted to it before has been handled.
 int CommandMarker(const Args& a) {
     HWND edit = Require(a[0], ToInt(a[1]));
-    if (edit == nullptr) return 1;
+    if (edit == nullptr)
+        return 1;
     const int before = CountOf(Text(edit), a[2]);
-    for (wchar_t c : Wide(a[2])) PostMessageW(edit, WM_CHAR, c, 1);
+    for (wchar_t c : Wide(a[2]))
+        PostMessageW(edit, WM_CHAR, c, 1);
     return WaitUntil(Deadline(a[3]), [&] { return CountOf(Text(edit), a[2]) > before; }) ? 0 : Fail("no marker");
 }
 
@@ -341,19 +363,24 @@ int CommandAnswer(const Args& a) {
     HWND box = nullptr;
     const bool found = WaitUntil(Deadline(a[2]), [&] {
         for (HWND candidate : MessageBoxes()) {
-            if (BoxText(candidate).find(a[0]) != std::string::npos) box = candidate;
+            if (BoxText(candidate).find(a[0]) != std::string::npos)
+                box = candidate;
         }
         return box != nullptr;
     });
     if (!found) {
-        for (HWND other : MessageBoxes()) Line("open box: " + Escaped(BoxText(other)));
+        for (HWND other : MessageBoxes())
+            Line("open box: " + Escaped(BoxText(other)));
         return Fail("no message box with " + a[0]);
     }
     DescribeBox(box);
-    if (a[1] == "none") return 0;
-    const auto* button = std::find_if(std::begin(kButtons), std::end(kButtons), [&](auto& b) { return a[1] == b.second; });
+    if (a[1] == "none")
+        return 0;
+    const auto* button =
+        std::find_if(std::begin(kButtons), std::end(kButtons), [&](auto& b) { return a[1] == b.second; });
     HWND control = button == std::end(kButtons) ? nullptr : GetDlgItem(box, button->first);
-    if (control == nullptr) return Fail("the box has no button " + a[1]);
+    if (control == nullptr)
+        return Fail("the box has no button " + a[1]);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button->first, BN_CLICKED), reinterpret_cast<LPARAM>(control));
     return WaitUntil(GetTickCount64() + 5000, [&] { return !IsWindowVisible(box); }) ? 0 : Fail("the box stays");
 }
@@ -385,7 +412,8 @@ int CommandWatchdog(const Args& a) {
 // it is sent: it cannot be posted.
 int CommandDeviceChange(const Args& a) {
     HWND dialog = Require("main", 0);
-    if (dialog == nullptr) return 1;
+    if (dialog == nullptr)
+        return 1;
     const WPARAM event = a[0] == "arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     static const wchar_t name[] = L"\\\\?\\USB#VID_3F2C&PID_4104#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     BYTE buffer[sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + sizeof name] = {};
@@ -403,15 +431,18 @@ int CommandDeviceChange(const Args& a) {
 int CommandProcess(const Args& a) {
     HWND dialog = Require(a[0], 0);
     DWORD pid = 0;
-    if (dialog == nullptr || GetWindowThreadProcessId(dialog, &pid) == 0) return 1;
+    if (dialog == nullptr || GetWindowThreadProcessId(dialog, &pid) == 0)
+        return 1;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     BOOL emulated = FALSE;
     wchar_t image[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;
     const bool ok = process != nullptr && IsWow64Process(process, &emulated) &&
                     QueryFullProcessImageNameW(process, 0, image, &size);
-    if (process != nullptr) CloseHandle(process);
-    if (!ok) return Fail("cannot query the process of " + a[0]);
+    if (process != nullptr)
+        CloseHandle(process);
+    if (!ok)
+        return Fail("cannot query the process of " + a[0]);
     Line((emulated || sizeof(void*) == 4 ? "32 " : "64 ") + peek::Utf8(image));
     return 0;
 }
@@ -425,14 +456,18 @@ int CommandLayout(const Args& a) {
     const int templateId = ToInt(a[0]);
     const DialogLayout* layout = FindDialogLayout(templateId);
     HWND dialog = Require(templateId == IDD_MAIN ? "main" : templateId == IDD_USAGE ? "usage" : "about", 0);
-    HMODULE program = LoadLibraryExW(Wide(a[1]).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (layout == nullptr || dialog == nullptr || program == nullptr) return Fail("no table, dialog or program");
+    HMODULE program =
+        LoadLibraryExW(Wide(a[1]).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (layout == nullptr || dialog == nullptr || program == nullptr)
+        return Fail("no table, dialog or program");
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
     HWND twin = CreateDialogParamW(program, MAKEINTRESOURCEW(templateId), nullptr, Inert, 0);
-    if (twin == nullptr) return Fail("cannot make the template " + a[0]);
+    if (twin == nullptr)
+        return Fail("cannot make the template " + a[0]);
     const std::vector<std::string> mismatches = peek::CheckDialog(dialog, twin, *layout, true);
-    for (const std::string& m : mismatches) Line("mismatch: " + m);
+    for (const std::string& m : mismatches)
+        Line("mismatch: " + m);
     DestroyWindow(twin);
     FreeLibrary(program);
     return mismatches.empty() ? 0 : Fail("template " + a[0] + " differs from its table");
@@ -445,16 +480,25 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"wait", 2, CommandWait},          {"gone", 2, CommandGone},
+    {"wait", 2, CommandWait},
+    {"gone", 2, CommandGone},
     {"dump", 1, CommandDump},
-    {"press", 2, CommandPress},        {"click", 2, CommandClick},        {"post", 2, CommandPost},
-    {"select", 3, CommandSelect},      {"wait-text", 5, CommandWaitText},
-    {"wait-enabled", 3, CommandWaitEnabled}, {"marker", 4, CommandMarker},
+    {"press", 2, CommandPress},
+    {"click", 2, CommandClick},
+    {"post", 2, CommandPost},
+    {"select", 3, CommandSelect},
+    {"wait-text", 5, CommandWaitText},
+    {"wait-enabled", 3, CommandWaitEnabled},
+    {"marker", 4, CommandMarker},
     {"answer", 3, CommandAnswer},
-    {"watchdog", 2, CommandWatchdog},  {"device-change", 1, CommandDeviceChange},
-    {"comdb", 0, CommandComDb},        {"number-list", 2, CommandNumberList},
-    {"process", 1, CommandProcess},    {"layout", 2, CommandLayout},
-    {"launch", 2, BenchLaunch},        {"enumerate", 1, BenchEnumerate},
+    {"watchdog", 2, CommandWatchdog},
+    {"device-change", 1, CommandDeviceChange},
+    {"comdb", 0, CommandComDb},
+    {"number-list", 2, CommandNumberList},
+    {"process", 1, CommandProcess},
+    {"layout", 2, CommandLayout},
+    {"launch", 2, BenchLaunch},
+    {"enumerate", 1, BenchEnumerate},
 };
 
 }  // namespace
@@ -463,10 +507,12 @@ int main() {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
     Args args;
-    for (int i = 2; argv != nullptr && i < count; ++i) args.push_back(peek::Utf8(argv[i]));
+    for (int i = 2; argv != nullptr && i < count; ++i)
+        args.push_back(peek::Utf8(argv[i]));
     const std::string name = argv != nullptr && count > 1 ? peek::Utf8(argv[1]) : "";
     for (const Command& c : kCommands) {
-        if (name == c.name && args.size() >= c.arguments) return c.run(args);
+        if (name == c.name && args.size() >= c.arguments)
+            return c.run(args);
     }
     Line("usage: winpeek COMMAND ARGS... (see tools/winpeek/winpeek.cpp)");
     return 2;
