@@ -641,6 +641,13 @@ std::string LibraryText(const std::string& utf8) {
 // character boundary (a double-byte character of the code page or a UTF-8
 // sequence is never split).
 void CopyText(char* field, std::size_t width, const std::string& utf8) {
+    // ASCII is the same text in every code page: no conversion, no cut to find.
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        const std::size_t keep = std::min(utf8.size(), width - 1);
+        std::memcpy(field, utf8.data(), keep);
+        field[keep] = '\0';
+        return;
+    }
     const std::string text = LibraryText(utf8);
 #if defined(_WIN32)
     std::size_t keep = 0;

@@ -427,6 +427,20 @@ void LibraryTextToUtf8(const char* field, std::size_t width, char* buffer, std::
     }
     constexpr std::size_t kFieldUnits = 1024;
     int bytes = static_cast<int>(strnlen(field, width < kFieldUnits ? width : kFieldUnits - 1));
+    // ASCII reads the same in every ANSI code page and in UTF-8: copied as it
+    // is, without a system call a byte (a full table has thousands of fields).
+    int ascii = 0;
+    while (ascii < bytes && static_cast<unsigned char>(field[ascii]) < 0x80) {
+        ++ascii;
+    }
+    if (ascii == bytes) {
+        std::size_t kept = size > 0 && static_cast<std::size_t>(bytes) > size - 1 ? size - 1 : bytes;
+        if (size > 0) {
+            std::memcpy(buffer, field, kept);
+            buffer[kept] = '\0';
+        }
+        return;
+    }
     // A double-byte character cut by the field's end is dropped whole.
     int whole = 0;
     while (whole < bytes) {
