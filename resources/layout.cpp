@@ -11,8 +11,8 @@
 #include "resources/ids.h"
 
 #ifdef _WIN32
-#include <commctrl.h>
 #include <windows.h>
+#include <commctrl.h>
 #endif
 
 namespace {

@@ -3,8 +3,8 @@
 // routine the black-box test applies to the shipped program's windows.
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>

@@ -52,6 +52,7 @@ TEST(BoundedTextTest, BuffersTooSmallForTheEllipsisEndEmptyAndNothingBeyond) {
     }
     char untouched = 'x';
     EXPECT_FALSE(FormatText(&untouched, 0, "%s", "y")) << "no room at all";
+    EXPECT_FALSE(AppendFormat(&untouched, 0, "%s", "y"));
     EXPECT_EQ(untouched, 'x');
 }
 

@@ -338,6 +338,18 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          0,
          3,
          0},
+        {"start number typed over",
+         portless,
+         [&] { ComboSelectRow(dialog, IDC_START_NUMBER, -1); },
+         {kAnswerOk},
+         {},
+         {},
+         "",
+         {"请先选择一个设备."},
+         {"无法开始修改:未选择起始串口号."},
+         0,
+         3,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -466,6 +478,18 @@ TEST_F(RenameRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
               "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
 }
 
+TEST_F(RenameRunTest, PreviewOfAPlanARunWouldRefuseShowsTheRefusalOnly) {
+    OpenMain({{.ports = 2, .hubPath = {1, 2}}});
+    Scope(IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    ClickButton(dialog, IDC_HUB_UP);
+    ClickButton(dialog, IDC_HUB_DOWN);
+    EditSetText(dialog, IDC_LOG, "");
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+    EXPECT_TRUE(Contains(Log(), ">> Hub上游口已选而Hub下游口未选,串口号修改已取消.\r\n"));
+    EXPECT_FALSE(Contains(Log(), "***预览"));
+}
+
 // Holds the worker inside its first ChangeDeviceStatus until released.
 struct Gate {
     std::atomic<bool> entered{false};
@@ -535,6 +559,7 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     EXPECT_TRUE(ModelIsWindow(dialog));
     EXPECT_TRUE(SimIsInitialised());
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>(2, "串口号修改正在进行,请等待修改完成后再关闭窗口.")));
+    EXPECT_TRUE(Contains(Log(), ">> 串口号修改进行中,不能关闭窗口.\r\n"));
 
     FinishRun();
     EXPECT_EQ(RunCalls(), (std::vector<std::string>{"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1",
@@ -554,10 +579,12 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     ModelSendMessage(dialog, kMsgDeviceChange, 0x0007, 0);                                // DBT_DEVNODES_CHANGED
     ModelSendMessage(dialog, kMsgDeviceChange, 0x8001, reinterpret_cast<intptr_t>(usb));  // query remove
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, 0);                        // no header
+    ModelPump();
+    EXPECT_EQ(EnumerationsSinceClear(), 0) << "only USB interface arrivals and removals refresh";
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceRemoveComplete, reinterpret_cast<intptr_t>(usb));
     EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
     ModelPump();
-    EXPECT_EQ(EnumerationsSinceClear(), 1) << "only USB interface arrivals and removals refresh";
+    EXPECT_EQ(EnumerationsSinceClear(), 1);
 
     ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
     EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";

@@ -91,6 +91,9 @@ TEST_F(ViewsTest, PortSelectionIsClampedAgainstThePortCountAlsoForASinglePortCar
     SelectPort(3);
     SelectCard(2);
     EXPECT_EQ(ListGetSelection(dialog, IDC_PORT_LIST), 2) << "beyond the new card's ports: its last row";
+    SelectPort(1);
+    ClickButton(dialog, IDC_ENUMERATE);
+    EXPECT_EQ(ListGetSelection(dialog, IDC_PORT_LIST), 1) << "a row the card still has is kept";
 
     SelectCard(0);
     SelectPort(2);

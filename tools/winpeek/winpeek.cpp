@@ -5,10 +5,10 @@
 //
 // Output is UTF-8, one fact a line. Exit code 0 on success, 1 when a check
 // fails or a wait times out, 2 for a bad command line. Every wait is bounded.
+#include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
