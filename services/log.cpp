@@ -46,6 +46,12 @@ void FormatRaw(char* text, const char* format, va_list arguments) {
     }
 }
 
+void AppendRawV(Window window, int controlId, const char* format, va_list arguments) {
+    char text[kRawTextSize];
+    FormatRaw(text, format, arguments);
+    AppendToLog(window, controlId, text);
+}
+
 }  // namespace
 
 void LogMessage(const char* format, ...) {
@@ -79,21 +85,17 @@ void LogLastError(const char* format, ...) {
 }
 
 void AppendText(Window window, int controlId, const char* format, ...) {
-    char text[kRawTextSize];
     va_list arguments;
     va_start(arguments, format);
-    FormatRaw(text, format, arguments);
+    AppendRawV(window, controlId, format, arguments);
     va_end(arguments);
-    AppendToLog(window, controlId, text);
 }
 
 void AppendLog(const char* format, ...) {
-    char text[kRawTextSize];
     va_list arguments;
     va_start(arguments, format);
-    FormatRaw(text, format, arguments);
+    AppendRawV(mainDialog, IDC_LOG, format, arguments);
     va_end(arguments);
-    AppendToLog(mainDialog, IDC_LOG, text);
 }
 
 void BlockBegin(LogBlock& block) {
