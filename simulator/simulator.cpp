@@ -330,7 +330,7 @@ SimPort ParsePort(SimState& s, const Json& item, const std::string& where) {
     if (!item.is_object()) {
         Fail(where, "expected an object");
     }
-    WarnUnknownKeys(s, item, where, {"name", "number", "cdc", "label", "description", "vendor", "failRename"});
+    WarnUnknownKeys(s, item, where, {"name", "number", "cdc", "label", "description", "vendor", "failRename", "enabled"});
     SimPort port;
     port.name = TextValue(s, item, "name", sizeof(PortRecord::portName), where, true);
     if (port.name.empty()) {
@@ -348,6 +348,7 @@ SimPort ParsePort(SimState& s, const Json& item, const std::string& where) {
     port.description = TextValue(s, item, "description", sizeof(PortRecord::description), where, false);
     port.vendor = TextValue(s, item, "vendor", sizeof(PortRecord::vendor), where, false);
     port.failRename = FlagValue(item, "failRename", false, where);
+    port.enabled = FlagValue(item, "enabled", true, where);
     return port;
 }
 
@@ -357,13 +358,15 @@ SimCard ParseCard(SimState& s, const Json& item, const std::string& where) {
     }
     WarnUnknownKeys(
         s, item, where,
-        {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort", "ports"});
+        {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort", "ports",
+         "enabled"});
     SimCard card;
     card.category = CategoryValue(item, where);
     card.type = TextValue(s, item, "type", sizeof(DeviceRecord::typeLabel), where, false);
     card.name = TextValue(s, item, "name", sizeof(DeviceRecord::deviceName), where, false);
     card.usbId = TextValue(s, item, "usbId", sizeof(DeviceRecord::usbId), where, false);
     card.locationNumber = static_cast<std::uint8_t>(IntegerValue(item, "locationNumber", 0, 255, 0, where));
+    card.enabled = FlagValue(item, "enabled", true, where);
     card.locationText = TextValue(s, item, "locationText", sizeof(DeviceRecord::locationText), where, false);
     const Json& hubs = ArrayValue(item, "hubPath", where);
     const std::string hubWhere = Member(where, "hubPath");
@@ -546,8 +549,9 @@ Source CurrentSource(SimState& s) {
 }
 
 // Makes text the current description; a bad one leaves no cards. The
-// enabled and present flags survive for the cards and ports that still exist
-// when keepState is set (a reload after another process saved the file).
+// present flags survive for the cards that still exist when keepState is set
+// (a reload after another process saved the file); the enabled state is the
+// description's own.
 bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::string& readError, bool keepState) {
     ++s.generation;
     Description previous = std::move(s.current);
@@ -568,12 +572,7 @@ bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::str
     }
     if (keepState) {
         for (std::size_t i = 0; i < s.current.cards.size() && i < previous.cards.size(); ++i) {
-            SimCard& card = s.current.cards[i];
-            card.enabled = previous.cards[i].enabled;
-            card.present = previous.cards[i].present;
-            for (std::size_t j = 0; j < card.ports.size() && j < previous.cards[i].ports.size(); ++j) {
-                card.ports[j].enabled = previous.cards[i].ports[j].enabled;
-            }
+            s.current.cards[i].present = previous.cards[i].present;
         }
     }
     return true;
@@ -801,6 +800,39 @@ void UpdateComDatabase(SimState& s, std::uint32_t oldNumber, std::uint32_t newNu
 }
 #endif
 
+// Makes next the description and saves it where it came from: the file,
+// atomically, or the built-in text.
+bool SaveDocument(SimState& s, Json next, std::string& error) {
+    const std::string text = next.dump(2) + "\n";
+    if (s.loadedFrom.isFile) {
+        if (!WriteFileAtomically(s.loadedFrom.path, text, error)) {
+            return false;
+        }
+        s.lastReadOk = true;
+        s.lastText = text;
+    } else {
+        *s.loadedFrom.text = text;
+    }
+    s.current.document = std::move(next);
+    return true;
+}
+
+// A disabled device stays disabled after the program that disabled it ends,
+// so the state is kept in the description: "enabled": false while disabled.
+void SaveEnabledState(SimState& s, const SimCall& call, bool enabled) {
+    Json next = s.current.document;
+    Json& card = next["cards"][static_cast<std::size_t>(call.card)];
+    Json& entry = call.port < 0 ? card : card["ports"][static_cast<std::size_t>(call.port)];
+    if (enabled) {
+        entry.erase("enabled");
+    } else {
+        entry["enabled"] = false;
+    }
+    if (std::string error; !SaveDocument(s, std::move(next), error)) {
+        Report(s, "ChangeDeviceStatus: %s: %s; the state is not saved", s.loadedFrom.path.c_str(), error.c_str());
+    }
+}
+
 int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     if (!s.initialised) {
         Report(s, "ModifyCOMName called before InitDevManagerLib");
@@ -830,20 +862,10 @@ int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     Json& entry = next["cards"][c]["ports"][p];
     entry["name"] = newName;
     entry["number"] = number;
-    const std::string text = next.dump(2) + "\n";
-    if (s.loadedFrom.isFile) {
-        std::string error;
-        if (!WriteFileAtomically(s.loadedFrom.path, text, error)) {
-            Report(s, "ModifyCOMName: %s: %s; %.63s keeps its name", s.loadedFrom.path.c_str(), error.c_str(),
-                   portName);
-            return 0;
-        }
-        s.lastReadOk = true;
-        s.lastText = text;
-    } else {
-        *s.loadedFrom.text = text;
+    if (std::string error; !SaveDocument(s, std::move(next), error)) {
+        Report(s, "ModifyCOMName: %s: %s; %.63s keeps its name", s.loadedFrom.path.c_str(), error.c_str(), portName);
+        return 0;
     }
-    s.current.document = std::move(next);
     const std::uint32_t oldNumber = port.number;
     port.name = newName;
     port.number = number;
@@ -998,10 +1020,10 @@ DEVMGR_EXPORT int DEVMGR_CALL ChangeDeviceStatus(std::uint64_t devInfoSet, void*
             }
             if (ok) {
                 SimCard& card = s.current.cards[static_cast<std::size_t>(call.card)];
-                if (call.port < 0) {
-                    card.enabled = enable != 0;
-                } else {
-                    card.ports[static_cast<std::size_t>(call.port)].enabled = enable != 0;
+                bool& enabled = call.port < 0 ? card.enabled : card.ports[static_cast<std::size_t>(call.port)].enabled;
+                if (enabled != (enable != 0)) {
+                    enabled = enable != 0;
+                    SaveEnabledState(s, call, enabled);
                 }
                 call.delayMs = std::min(s.current.statusDelayMs, timeMs);
                 hook = s.hook;
