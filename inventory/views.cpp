@@ -81,7 +81,7 @@ std::uint32_t EnumerateDevices() {
     return count;
 }
 
-bool ShowPorts() {
+void ShowPorts() {
     int previous = ListGetSelection(mainDialog, IDC_PORT_LIST);
     if (previous == kNoRow) {
         previous = 0;
@@ -90,7 +90,7 @@ bool ShowPorts() {
     int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
     if (device < 0 || static_cast<std::uint32_t>(device) >= deviceTable.count) {
         StatusSetText(mainDialog, IDC_STATUS, kTextNoCard);
-        return false;
+        return;
     }
     const DeviceRecord& record = deviceTable.slots[device];
     int ports = static_cast<int>(PortCountOf(record));
@@ -120,15 +120,12 @@ bool ShowPorts() {
                FieldText(record.usbId, usbId, sizeof usbId), FieldText(record.ports[0].vendor, vendor, sizeof vendor),
                record.locationNumber, FieldText(record.locationText, location, sizeof location));
     StatusSetText(mainDialog, IDC_STATUS, row);
-    return true;
 }
 
 void SyncStartNumber() {
     int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
     int port = ListGetSelection(mainDialog, IDC_PORT_LIST);
-    if (device == kNoRow || port == kNoRow) {
-        return;
-    }
+    // No row (-1) is outside both ranges.
     if (static_cast<std::uint32_t>(device) >= deviceTable.count ||
         static_cast<unsigned>(port) >= PortCountOf(deviceTable.slots[device])) {
         return;

@@ -11,7 +11,7 @@ extern int currentCategory;
 
 // Callers keep it away from a running rename, which reads the table unlocked.
 std::uint32_t EnumerateDevices();
-bool ShowPorts();
+void ShowPorts();
 void SyncStartNumber();
 // The cards a run over all cards covers: the adapter list's rows, never more
 // than the table holds.

@@ -52,7 +52,7 @@ std::uint16_t ComputeHubNumber(const NumberingPlan& plan, const std::uint16_t (&
     if (!upOn && !downOn) {
         return 0;
     }
-    HubMask up = upOn ? static_cast<HubMask>(plan.upMask & 0x7FFF) : 0;
+    auto up = static_cast<HubMask>(plan.upMask & 0x7FFF);
     HubMask down = downOn ? static_cast<HubMask>(plan.downMask & 0x7FFF) : 0;
     auto downSelected = static_cast<std::uint16_t>(std::popcount(static_cast<unsigned>(down & 0x3FFF)));
 

@@ -164,10 +164,9 @@ unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size) {
     return sharing;
 }
 
-std::uint32_t CheckMapping(RunMapping& mapping, bool report) {
+void CheckMapping(RunMapping& mapping, bool report) {
     PortUsageBits bits;
     ReadPortUsage(bits);
-    std::uint32_t held = 0;
     for (unsigned i = 0; i < mapping.count; ++i) {
         PortTarget& entry = mapping.ports[i];
         bool claimed = report ? IsPortNumberClaimed(entry.target) != 0 : IsNumberClaimed(bits, entry.target);
@@ -176,19 +175,17 @@ std::uint32_t CheckMapping(RunMapping& mapping, bool report) {
         }
         if (IsPortHeld(PortOf(entry), report)) {
             entry.marks |= kMarkHeld;
-            ++held;
         }
     }
-    return held;
 }
 
-std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
-                            std::size_t claimedSize) {
+void ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
+                   std::size_t claimedSize) {
     inUseList[0] = '\0';
     claimedList[0] = '\0';
     ProgressSetRange(mainDialog, IDC_PROGRESS, static_cast<int>(PortCountOf(deviceTable.slots[mapping.firstCard])) + 3);
     ProgressSetPos(mainDialog, IDC_PROGRESS, 0);
-    std::uint32_t held = CheckMapping(mapping, true);
+    CheckMapping(mapping, true);
     NameText name;
     for (unsigned i = 0; i < mapping.count; ++i) {
         const PortTarget& entry = mapping.ports[i];
@@ -199,7 +196,6 @@ std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t in
             AppendFormat(inUseList, inUseSize, "%s,", FieldText(PortOf(entry).portName, name, sizeof name));
         }
     }
-    return held;
 }
 
 namespace {

@@ -62,16 +62,16 @@ void MapRun(const RunRequest& request, RunMapping& mapping);
 unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size);
 
 // Marks claimed targets and ports another program holds open; with report,
-// logs each as the run does. Returns the number of held ports.
-std::uint32_t CheckMapping(RunMapping& mapping, bool report);
+// logs each as the run does.
+void CheckMapping(RunMapping& mapping, bool report);
 
 // The lists the run's questions show: held ports ("COM12,COM13,") and claimed
-// targets ("COM5,COM6,"), shortened with "..." when full. Returns the number
-// of held ports.
+// targets ("COM5,COM6,"), shortened with "..." when full; empty when there
+// are none.
 constexpr inline std::size_t kInUseListSize = 4096;
 constexpr inline std::size_t kClaimedListSize = 8192;
-std::uint32_t ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
-                            std::size_t claimedSize);
+void ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
+                   std::size_t claimedSize);
 
 // Writes the mapping of a request to the log (or the console), one line a
 // port, as a run of the request would number them; changes nothing. false

@@ -135,8 +135,8 @@ RunOutcome RunMapped(RunMapping& mapping, bool portOnly, JournalKind kind, const
     }
     static char inUseList[kInUseListSize];
     static char claimedList[kClaimedListSize];
-    std::uint32_t held = ScanConflicts(mapping, inUseList, sizeof inUseList, claimedList, sizeof claimedList);
-    if (held != 0 && !AskTableText(mainDialog, IDS_PORTS_HELD, inUseList, result, kResultSize)) {
+    ScanConflicts(mapping, inUseList, sizeof inUseList, claimedList, sizeof claimedList);
+    if (inUseList[0] != '\0' && !AskTableText(mainDialog, IDS_PORTS_HELD, inUseList, result, kResultSize)) {
         LogMessage(kLogCancelledHeld);
         return RunOutcome::Declined;
     }
@@ -258,29 +258,28 @@ void ListLastRunCategory() {
     }
 }
 
-bool StartWorker(void* undo) {
+void StartWorker(void* undo) {
     if (!StartThread(RenamePortsThread, undo)) {
         LogLastError("CreateThread");
         busyFlag.store(0);
         ReleaseRunLock();
-        return false;
     }
-    return true;
 }
 
 }  // namespace
 
-bool StartRenameRun(const RunRequest& request) {
-    if (!ClaimRun()) {
-        return false;
+void StartRenameRun(const RunRequest& request) {
+    if (ClaimRun()) {
+        runRequest = request;
+        StartWorker(nullptr);
     }
-    runRequest = request;
-    return StartWorker(nullptr);
 }
 
-bool StartUndoRun() {
+void StartUndoRun() {
     ListLastRunCategory();
-    return ClaimRun() && StartWorker(&undoRun);
+    if (ClaimRun()) {
+        StartWorker(&undoRun);
+    }
 }
 
 void EndRenameRun() {

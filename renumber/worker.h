@@ -25,12 +25,12 @@ constexpr inline unsigned kRunLockWaitMs = 3000;
 enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy };
 
 // On the user-interface thread: claims the run (and the machine's run lock)
-// with the request read once from the dialog and starts the worker. false
-// when a run exists already (logged), another run holds the machine (a box)
-// or the thread could not start.
-bool StartRenameRun(const RunRequest& request);
+// with the request read once from the dialog and starts the worker. Starts
+// nothing when a run exists already, another run holds the machine (a box)
+// or the thread cannot start (logged).
+void StartRenameRun(const RunRequest& request);
 // The same for undoing the last finished run.
-bool StartUndoRun();
+void StartUndoRun();
 
 // On the user-interface thread, in one step: the start list moves to the first
 // free number, the lists are enumerated again, and only then is the run

@@ -46,12 +46,6 @@ void FormatRaw(char* text, const char* format, va_list arguments) {
     }
 }
 
-void AppendRawV(Window window, int controlId, const char* format, va_list arguments) {
-    char text[kRawTextSize];
-    FormatRaw(text, format, arguments);
-    AppendToLog(window, controlId, text);
-}
-
 }  // namespace
 
 void LogMessage(const char* format, ...) {
@@ -85,18 +79,15 @@ void LogLastError(const char* format, ...) {
 }
 
 void AppendText(Window window, int controlId, const char* format, ...) {
+    char text[kRawTextSize];
     va_list arguments;
     va_start(arguments, format);
-    AppendRawV(window, controlId, format, arguments);
+    FormatRaw(text, format, arguments);
     va_end(arguments);
+    AppendToLog(window, controlId, text);
 }
 
-void AppendLog(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    AppendRawV(mainDialog, IDC_LOG, format, arguments);
-    va_end(arguments);
-}
+void AppendLog(const char* text) { AppendText(mainDialog, IDC_LOG, "%s", text); }
 
 void BlockBegin(LogBlock& block) {
     block.text[0] = '\0';

@@ -28,7 +28,7 @@ void LogLastError(const char* format, ...) KESTROVA_PRINTF(1, 2);
 // text is cut at a character boundary and still ends with "\n".
 void AppendText(Window window, int controlId, const char* format, ...) KESTROVA_PRINTF(3, 4);
 // AppendText to the main dialog's log.
-void AppendLog(const char* format, ...) KESTROVA_PRINTF(1, 2);
+void AppendLog(const char* text);
 
 // Multi-line output (the tree summary, the preview) built in a bounded buffer
 // and appended to the log in as few appends as possible: the edit's cost of an

@@ -166,6 +166,13 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     }
 }
 
+// Keeps the journal as it stands when a card or port is switched back on.
+void KeepJournalAtEnable(void* kept, const SimCall& call) {
+    if (call.enable == 1) {
+        ModelFile(kJournalFile, static_cast<std::string*>(kept));
+    }
+}
+
 class CliTest : public ProgramTest {
 protected:
     void SetUp() override {
@@ -225,6 +232,17 @@ TEST_F(CliTest, RenumbersWithAJournalAndUndoesWhatIsStillAsTheRunLeftIt) {
     EXPECT_EQ(journal.kind, JournalKind::Undo);
     EXPECT_TRUE(journal.finished);
     EXPECT_FALSE(ModelRunLockOwned());
+
+    // One port, to COM1: its rename is journalled before its port is switched
+    // back on, and the journal names its card only.
+    std::string midRun;
+    SimSetChangeHook(KeepJournalAtEnable, &midRun);
+    EXPECT_EQ(Run("/renumber /port 2:1 /start COM1 /yes"), kExitDone);
+    SimSetChangeHook(nullptr, nullptr);
+    EXPECT_EQ(Names(), "COM3 COM21 COM1 COM6 ");
+    EXPECT_TRUE(Contains(midRun, "\"renamed\": true") && Contains(midRun, "\"state\": \"running\"")) << midRun;
+    ASSERT_TRUE(ReadJournal());
+    EXPECT_EQ(journal.cardCount, 1u);
 }
 
 TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
@@ -297,7 +315,7 @@ TEST_F(CliTest, ThirtyTwoBitCopyHandsTheWholeCommandLineOverAndReturnsItsCode) {
               std::vector<std::string>{"\"D:\\我的 程序\\X64\\Kestrova_X64.EXE\" /renumber /card \"1\" /yes"});
     ModelSetRunResult(2);
     EXPECT_EQ(Run("/list"), kExitHandOverFailed);
-    EXPECT_TRUE(Contains(ModelConsoleText(true), kTextStartFailed));
+    EXPECT_EQ(ModelConsoleText(true), std::string(kTextStartFailed) + "\n");
     EXPECT_EQ(ModelBoxCount(), 0);
 }
 

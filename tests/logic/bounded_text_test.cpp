@@ -24,6 +24,9 @@ TEST(BoundedTextTest, NeverSplitsAUtf8Character) {
     char buffer[12];
     EXPECT_FALSE(FormatText(buffer, sizeof buffer, "%s", "串口号修改"));  // 15 bytes
     EXPECT_STREQ(buffer, "串口...");
+    char tiny[5];
+    EXPECT_FALSE(FormatText(tiny, sizeof tiny, "%s", "串口"));
+    EXPECT_STREQ(tiny, "...") << "no part of the first character";
     char exact[16];
     EXPECT_TRUE(FormatText(exact, sizeof exact, "%s", "串口号修改"));
     EXPECT_STREQ(exact, "串口号修改");

@@ -50,6 +50,19 @@ TEST_F(LogTest, RawTextHasNoPrefixAndIsNoDebuggerOutput) {
     EXPECT_EQ(ModelDebugText(), "");
 }
 
+TEST_F(LogTest, ABlockLongerThanItsBufferReachesTheLogWholeAndInOrder) {
+    static LogBlock block;
+    BlockBegin(block);
+    std::string expected;
+    for (int i = 0; expected.size() <= 2 * sizeof block.text; ++i) {
+        std::string line = "\r\n|--" + std::to_string(i) + "#" + std::string(i % 2000, 'x');
+        BlockAppend(block, "%s", line.c_str());
+        expected += line;
+    }
+    BlockFlush(block);
+    EXPECT_EQ(Log(), expected);
+}
+
 TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
     std::string wide;
     for (int i = 0; i < 4000; ++i)

@@ -415,6 +415,7 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     }
     // Under Wine a disabled control still takes a click: the run must not care.
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_CHANGE, kButtonClicked), 0);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_UNDO, 0), 0);
     ClickButton(dialog, IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     ComboSelectRow(dialog, IDC_START_NUMBER, -1);
@@ -462,6 +463,17 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     EXPECT_EQ(EnumerationsSinceClear(), 0) << "posted, not run inside the broadcast";
     ModelPump();
     EXPECT_EQ(EnumerationsSinceClear(), 1);
+
+    // Undo from the menu is a run of its own, with the controls locked.
+    gate.entered = false;
+    gate.released = false;
+    SimSetChangeHook(HoldInFirstChange, &gate);
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_UNDO, 0), 0);
+    ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
+    FinishRun();
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
 
     ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
     EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
