@@ -33,9 +33,17 @@ std::string CallLog() {
 
 constexpr char kJournalFile[] = "C:\\ProgramData\\Kestrova\\journal.json";
 
-bool Parse(std::vector<const char*> arguments, CliOptions& options, std::string* error = nullptr) {
+// Parses a command line as the program gets it.
+bool Parse(const char* commandLine, CliOptions& options, std::string* error = nullptr) {
+    static ArgumentList list;
+    ModelSetArguments(commandLine);
+    GetProgramArguments(list);
+    const char* arguments[kMaxArguments];
+    for (int i = 0; i < list.count; ++i) {
+        arguments[i] = list.text[i];
+    }
     char text[512];
-    bool ok = ParseArguments(arguments.data(), static_cast<int>(arguments.size()), options, text, sizeof text);
+    bool ok = ParseArguments(arguments, list.count, options, text, sizeof text);
     if (error != nullptr) {
         *error = text;
     }
@@ -55,14 +63,14 @@ std::string Describe(const CliOptions& o) {
 TEST(CliArguments, ReadsEachCommandWithTheDialogsDefaults) {
     // Defaults: no /start (the dialog's choice), USB cards by position, the
     // hub plan with downstream ports 1-4 on and upstream off.
-    const std::vector<std::pair<std::vector<const char*>, const char*>> good = {
-        {{"/renumber", "/card", "2", "/start", "com12", "/yes"}, "2 1 2:0 COM12 y-- seq 0000 800f 1 0"},
-        {{"-PREVIEW", "/port", "3:4", "/plan", "hub", "/up", "1,8"}, "2 0 3:4 COM0 -p- hub 8081 800f 1 0"},
-        {{"/RENUMBER", "/all", "/plan", "hub", "/down", "2", "/order", "ports"}, "2 2 0:0 COM0 --- hub 0000 8002 1 1"},
-        {{"/renumber", "/all", "/start", "7", "/category", "pci"}, "2 2 0:0 COM7 --- seq 0000 800f 2 0"},
-        {{"/list", "/json", "/category", "all"}, "1 1 0:0 COM0 --j seq 0000 800f 0 0"},
-        {{"/undo", "/yes"}, "3 1 0:0 COM0 y-- seq 0000 800f 1 0"},
-        {{"/?"}, "0 1 0:0 COM0 --- seq 0000 800f 1 0"},
+    const std::pair<const char*, const char*> good[] = {
+        {"/renumber /card 2 /start com12 /yes", "2 1 2:0 COM12 y-- seq 0000 800f 1 0"},
+        {"-PREVIEW /port 3:4 /plan hub /up 1,8", "2 0 3:4 COM0 -p- hub 8081 800f 1 0"},
+        {"/RENUMBER /all /plan hub /down 2 /order ports", "2 2 0:0 COM0 --- hub 0000 8002 1 1"},
+        {"/renumber /all /start 7 /category pci", "2 2 0:0 COM7 --- seq 0000 800f 2 0"},
+        {"/list /json /category all", "1 1 0:0 COM0 --j seq 0000 800f 0 0"},
+        {"/undo /yes", "3 1 0:0 COM0 y-- seq 0000 800f 1 0"},
+        {"/?", "0 1 0:0 COM0 --- seq 0000 800f 1 0"},
     };
     for (const auto& [arguments, expected] : good) {
         CliOptions o;
@@ -73,38 +81,20 @@ TEST(CliArguments, ReadsEachCommandWithTheDialogsDefaults) {
 }
 
 TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
-    const std::vector<std::vector<const char*>> bad = {
-        {},
-        {"/frobnicate"},
-        {"list"},
-        {"/list", "/undo"},
-        {"/list", "/list"},
-        {"/renumber"},
-        {"/renumber", "/card"},
-        {"/renumber", "/card", "0"},
-        {"/renumber", "/card", "65"},
-        {"/renumber", "/card", "1x"},
-        {"/renumber", "/card", "1", "/all"},
-        {"/renumber", "/port", "1"},
-        {"/renumber", "/port", "1:65"},
-        {"/renumber", "/card", "1", "/start", "COM257"},
-        {"/renumber", "/card", "1", "/start", "LPT1"},
-        {"/renumber", "/card", "1", "/plan", "zigzag"},
-        {"/renumber", "/card", "1", "/down", "1,2"},
-        {"/renumber", "/card", "1", "/plan", "hub", "/down", "9"},
-        {"/renumber", "/card", "1", "/plan", "hub", "/down", "1,,2"},
-        {"/renumber", "/card", "1", "/plan", "hub", "/category", "pci"},
-        {"/renumber", "/card", "1", "/plan", "hub", "/up", "1", "/down", "off"},
-        {"/renumber", "/card", "1", "/json"},
-        {"/list", "/yes"},
-        {"/list", "/card", "1"},
-        {"/list", "/preview"},
-        {"/undo", "/order", "ports"},
-    };
+    // clang-format off
+    const char* bad[] = {
+        "", "/frobnicate", "list", "/list /undo", "/list /list", "/renumber", "/renumber /card", "/renumber /card 0",
+        "/renumber /card 65", "/renumber /card 1x", "/renumber /card 1 /all", "/renumber /port 1",
+        "/renumber /port 1:65", "/renumber /card 1 /start COM257", "/renumber /card 1 /start LPT1",
+        "/renumber /card 1 /plan zigzag", "/renumber /card 1 /down 1,2", "/renumber /card 1 /plan hub /down 9",
+        "/renumber /card 1 /plan hub /down 1,,2", "/renumber /card 1 /plan hub /category pci",
+        "/renumber /card 1 /plan hub /up 1 /down off", "/renumber /card 1 /json", "/list /yes", "/list /card 1",
+        "/list /preview", "/undo /order ports"};
+    // clang-format on
     for (const auto& arguments : bad) {
         CliOptions o;
         std::string error;
-        EXPECT_FALSE(Parse(arguments, o, &error)) << (arguments.empty() ? "" : arguments.back());
+        EXPECT_FALSE(Parse(arguments, o, &error)) << arguments;
         EXPECT_FALSE(error.empty());
     }
 }

@@ -415,25 +415,6 @@ TEST(PlatformKernel, TextsCutAtACharacterAndLibraryFieldsReadWithinTheirWidth) {
 }
 
 #if !defined(_WIN32)
-// The number layout other tests set and read through the model: COMn is bit
-// n-1, low bit of each byte first, as the system keeps it.
-TEST(ModelStandIns, ComDatabaseLayoutAndDoubleClaim) {
-    ModelReset();
-    ComDbHandle db = InvalidComDb();
-    ASSERT_EQ(ComDbOpen(&db), 0);
-    for (unsigned number : {1u, 8u, 9u, 4096u}) {
-        EXPECT_EQ(ComDbClaim(db, number), 0) << number;
-    }
-    std::uint8_t bits[kModelComDbNumbers / 8] = {};
-    ASSERT_EQ(ComDbGetUsageBits(db, bits, sizeof bits), 0);
-    EXPECT_EQ(bits[0], 0x81);
-    EXPECT_EQ(bits[1], 0x01);
-    EXPECT_EQ(bits[sizeof bits - 1], 0x80);
-    EXPECT_EQ(ComDbClaim(db, 9), 32);  // ERROR_SHARING_VIOLATION
-    EXPECT_EQ(ComDbRelease(db, 9), 0);
-    EXPECT_FALSE(ModelComDbIsClaimed(9));
-}
-
 // A stand-in left set up would let one test pass on another's state.
 TEST(ModelStandIns, ResetForgetsWhatATestSetUp) {
     Window dialog = HarnessOpenDialog(IDD_MAIN, RecordingProc);
