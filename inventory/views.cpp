@@ -89,6 +89,8 @@ void ShowPorts() {
     ListEmpty(mainDialog, IDC_PORT_LIST);
     int device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
     if (device < 0 || static_cast<std::uint32_t>(device) >= deviceTable.count) {
+        // Ends the refill, as on the other path.
+        ListSelectRow(mainDialog, IDC_PORT_LIST, kNoRow);
         StatusSetText(mainDialog, IDC_STATUS, kTextNoCard);
         return;
     }

@@ -155,7 +155,14 @@ int ListAddRow(Window dialog, int id, const char* text) {
     return static_cast<int>(SendItem(dialog, id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.text)));
 }
 
-void ListEmpty(Window dialog, int id) { SendItem(dialog, id, LB_RESETCONTENT, 0, 0); }
+// A refill runs from ListEmpty to the ListSelectRow that ends it, and the list
+// is not drawn in between: a shown list redraws its scroll bar on every row
+// added (about 4 ms a row under Wine, half a second for a full table's two
+// lists).
+void ListEmpty(Window dialog, int id) {
+    SendItem(dialog, id, WM_SETREDRAW, FALSE, 0);
+    SendItem(dialog, id, LB_RESETCONTENT, 0, 0);
+}
 
 void ListSelectRow(Window dialog, int id, int row) {
     // A row outside the list leaves no selection, whatever the control would
@@ -164,6 +171,8 @@ void ListSelectRow(Window dialog, int id, int row) {
         row = -1;
     }
     SendItem(dialog, id, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    SendItem(dialog, id, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(GetDlgItem(dialog, id), nullptr, TRUE);
 }
 
 int ListGetSelection(Window dialog, int id) { return static_cast<int>(SendItem(dialog, id, LB_GETCURSEL, 0, 0)); }
