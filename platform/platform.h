@@ -67,6 +67,8 @@ constexpr inline unsigned CommandId(uintptr_t wParam) { return static_cast<unsig
 constexpr inline unsigned CommandCode(uintptr_t wParam) { return static_cast<unsigned>((wParam >> 16) & 0xFFFFu); }
 
 // ---- list box ----
+// A refill runs from ListEmpty to the ListSelectRow that ends it; the list is
+// not drawn in between, so every refill ends with ListSelectRow.
 int ListAddRow(Window dialog, int id, const char* text);
 void ListEmpty(Window dialog, int id);
 void ListSelectRow(Window dialog, int id, int row);  // past the end: no selection
