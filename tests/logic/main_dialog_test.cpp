@@ -2,7 +2,9 @@
 // in rename_run_test, beside the run that makes them wait.
 #include "ui/main_dialog.h"
 
+#include "inventory/devmgr.h"
 #include "program_fixture.h"
+#include "resources/strings.h"
 
 namespace {
 
@@ -45,6 +47,35 @@ TEST_F(MainDialogTest, StartUpState) {
     ASSERT_GE(SimCallCount(), 2);
     EXPECT_EQ(SimCallAt(0).kind, SimCallKind::init) << "the library is initialised before the first enumeration";
     EXPECT_EQ(SimCallAt(1).kind, SimCallKind::enumerate);
+}
+
+// A run that ended half-way on a PCI card is mended at start: the card back
+// on, the log saying so, undo offered (declined). Undo from the menu later
+// finds the card in its category again and leaves alone a port changed since.
+TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
+    Journal& open = SampleJournal();
+    open.category = kCategoryPci;
+    open.cardCount = 1;
+    open.portCount = 2;
+    open.ports[1] = JournalPort{0, 1, 4, 22, true, "COM4"};  // the card's port is COM21
+    ModelSetFile(kJournalFile, JournalText(open));
+    ModelQueueAnswer(kAnswerNo);
+    OpenMain({{.category = "pci", .ports = 2, .firstNumber = 20}});
+    EXPECT_TRUE(Contains(Log(), ">> 发现上次未完成的串口号修改:共2个串口,已修改2个.\r\n"));
+    EXPECT_TRUE(Contains(Log(), ">> 已重新启用上次修改停用的多串卡1#[USB\\VID_1234&PID_0001][Hub_1].\r\n"));
+    EXPECT_TRUE(Contains(Log(), std::string(">> ") + kLogRecoveryClosed));
+    EXPECT_TRUE(SimCardEnabled(0));
+    ASSERT_EQ(BoxTexts().size(), 1u);
+
+    SelectCombo(IDC_CATEGORY, 1);
+    EditSetText(dialog, IDC_LOG, "");
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_UNDO, 0), 0);
+    WaitForWorker();
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_CATEGORY), 2);
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
+    EXPECT_EQ(SimPortNumber(0, 1), 21u);
+    EXPECT_TRUE(Contains(Log(), ">> 以下串口的串口号在上次修改之后已被改变,未撤销:1#P2(COM22),\r\n\r\n")) << Log();
 }
 
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {

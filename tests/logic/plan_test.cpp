@@ -11,7 +11,7 @@ NumberingPlan Hub(int startCom, HubMask up, HubMask down) {
 
 std::uint16_t Number(const NumberingPlan& plan, std::initializer_list<std::uint16_t> hubPorts, std::uint16_t port,
                      std::uint16_t count) {
-    std::uint16_t path[10] = {};
+    std::uint16_t path[10] = {0, 0, 7};  // element 2 is no hub port, even when set
     unsigned k = 3;
     for (std::uint16_t p : hubPorts)
         path[k++] = p;

@@ -13,6 +13,7 @@
 #include "inventory/device_table.h"
 #include "inventory/views.h"
 #include "platform/model/model.h"
+#include "renumber/journal.h"
 #include "renumber/worker.h"
 #include "resources/ids.h"
 #include "services/state.h"
@@ -150,3 +151,28 @@ protected:
 };
 
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+constexpr char kJournalFile[] = "C:\\ProgramData\\Kestrova\\journal.json";
+
+// A journal of a rename over two cards: card 1 port 1 renamed COM3 to COM20,
+// card 1 port 2 (COM4 to COM21) not yet, card 2 port 64 (COM300 to COM22) not yet.
+inline Journal& SampleJournal() {
+    static Journal journal;
+    journal = Journal{};
+    journal.kind = JournalKind::Rename;
+    journal.cardCount = 2;
+    std::snprintf(journal.cards[0].usbId, kJournalIdSize, "USB\\VID_1234&PID_0001");
+    std::snprintf(journal.cards[0].location, kJournalLocationSize, "Hub_1");
+    std::snprintf(journal.cards[1].usbId, kJournalIdSize, "PCI\\VEN_1A2B");
+    std::snprintf(journal.cards[1].location, kJournalLocationSize, "插槽 2");
+    journal.portCount = 3;
+    journal.ports[0] = JournalPort{0, 0, 3, 20, true, "COM3"};
+    journal.ports[1] = JournalPort{0, 1, 4, 21, false, "COM4"};
+    journal.ports[2] = JournalPort{1, 63, 300, 22, false, "COM300"};
+    return journal;
+}
+
+inline std::string JournalText(const Journal& journal) {
+    static char text[kJournalFileSize];
+    return std::string(text, JournalToText(journal, text, sizeof text));
+}
