@@ -210,6 +210,9 @@ TEST_F(CliTest, RenumbersWithAJournalAndUndoesWhatIsStillAsTheRunLeftIt) {
     EXPECT_TRUE(Contains(midRun, "\"renamed\": true") && Contains(midRun, "\"state\": \"running\"")) << midRun;
     ASSERT_TRUE(ReadJournal());
     EXPECT_EQ(journal.cardCount, 1u);
+    std::size_t printed = Out().size();
+    EXPECT_EQ(Run("/undo /yes"), kExitDone);
+    EXPECT_EQ(Out().substr(printed), "Port 2-1:COM1==>COM5: 成功\r\n\n") << "the last undo's note is gone";
 }
 
 TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
@@ -226,6 +229,13 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/undo /yes", [] { ModelSetFile(kJournalFile, "{\"format\": \"kestrova-jour"); }, kExitNothingToDo,
          kTextJournalUnreadable},
         {"/undo", [] {}, kExitNothingToDo, kTextNothingToUndo},
+        {"/undo",
+         [] {
+             Journal& finished = SampleJournal();  // its one renamed port no longer has COM20
+             finished.finished = true;
+             ModelSetFile(kJournalFile, JournalText(finished));
+         },
+         kExitNothingToDo, "未撤销:1#P1(COM20)"},
         {"/renumber /port 2:3 /start COM20", [] {}, kExitNothingToDo, "(共2个)"},
         {"/renumber /card 1 /start COM20 /yes", [] { ModelSetFileWritesFail(true); }, kExitPortFailed,
          kTextJournalNotSaved},
@@ -284,6 +294,9 @@ TEST_F(CliTest, ThirtyTwoBitCopyHandsTheWholeCommandLineOverAndReturnsItsCode) {
     EXPECT_EQ(Run("/list"), kExitHandOverFailed);
     EXPECT_EQ(ModelConsoleText(true), std::string(kTextStartFailed) + "\n");
     EXPECT_EQ(ModelBoxCount(), 0);
+    ModelSetRunResult(32);
+    EXPECT_EQ(Run(""), 0);
+    EXPECT_EQ(ModelRunCommands().back(), "\"D:\\我的 程序\\X64\\Kestrova_X64.EXE\"") << "no arguments left over";
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ TEST_F(MainDialogTest, StartUpState) {
     LoadCards({{.ports = 4, .firstNumber = 7}});
     ModelSetWindowsFolder("C:\\windows");
     ModelAddFolder("C:\\WINDOWS\\SysWOW64");
+    ModelSetFile(kJournalFile, "{\"format\"");  // torn: reported, and the start goes on
     OpenMain();
 
     std::string text;
@@ -40,6 +41,7 @@ TEST_F(MainDialogTest, StartUpState) {
     }
     EXPECT_EQ(ModelEditLimit(dialog, IDC_LOG), 0x7FFFFFFEu);
     EXPECT_FALSE(Contains(Log(), "DBOpen")) << "an open that works logs nothing";
+    EXPECT_TRUE(Contains(Log(), ">> 修改记录无法使用:")) << Log();
     EXPECT_EQ(ListGetSelection(dialog, IDC_ADAPTER_LIST), 0);
     EXPECT_EQ(ModelUsbRegistrations(), 1);
     EXPECT_EQ(ModelUsbRegisteredWindow(), dialog);
@@ -76,6 +78,7 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
     EXPECT_EQ(SimPortNumber(0, 1), 21u);
     EXPECT_TRUE(Contains(Log(), ">> 以下串口的串口号在上次修改之后已被改变,未撤销:1#P2(COM22),\r\n\r\n")) << Log();
+    EXPECT_TRUE(Contains(Log(), ">> 撤销上次修改:1个串口...\n\r\n"));
 }
 
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {

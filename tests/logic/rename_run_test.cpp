@@ -396,6 +396,7 @@ protected:
         ClickButton(dialog, IDC_CHANGE);
         ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
         ASSERT_EQ(busyFlag.load(), 1);
+        ASSERT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), 1) << "switching cards off counts cards";
     }
     void FinishRun() {
         gate.released = true;
