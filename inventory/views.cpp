@@ -1,5 +1,7 @@
 #include "inventory/views.h"
 
+#include <algorithm>
+
 #include "comdb/number_usage.h"
 #include "inventory/device_table.h"
 #include "inventory/devmgr.h"
@@ -75,7 +77,7 @@ std::uint32_t EnumerateDevices() {
         ListAddRow(mainDialog, IDC_ADAPTER_LIST, row);
     }
     int countRows = static_cast<int>(count);
-    ListSelectRow(mainDialog, IDC_ADAPTER_LIST, previous + 1 < countRows ? previous : countRows - 1);
+    ListSelectRow(mainDialog, IDC_ADAPTER_LIST, std::min(previous, countRows - 1));
     ShowPorts();
     AppendTreeSummary(count);
     return count;
@@ -113,7 +115,7 @@ void ShowPorts() {
     }
     // Clamped against portCount also for a single-port card, whose one row
     // then stays unselected when an earlier row was selected.
-    ListSelectRow(mainDialog, IDC_PORT_LIST, previous + 1 < ports ? previous : ports - 1);
+    ListSelectRow(mainDialog, IDC_PORT_LIST, std::min(previous, ports - 1));
 
     char usbId[kUtf8Room<sizeof DeviceRecord::usbId>];
     char vendor[kUtf8Room<sizeof PortRecord::vendor>];
@@ -142,6 +144,5 @@ void SyncStartNumber() {
 
 unsigned ListedCardCount() {
     int rows = ListGetCount(mainDialog, IDC_ADAPTER_LIST);
-    unsigned count = rows > 0 ? static_cast<unsigned>(rows) : 0;
-    return count < deviceTable.count ? count : deviceTable.count;
+    return std::min(static_cast<unsigned>(std::max(rows, 0)), deviceTable.count);
 }
