@@ -61,8 +61,9 @@ bool SimSetFailRename(int card, int port, bool fail);
 bool SimSetCardPresent(int card, bool present);
 
 // Called by ChangeDeviceStatus on the caller's thread after the state has
-// changed and before the simulated wait, with the simulator unlocked, so the
-// hook may call any of these routines. nullptr removes it.
+// changed and before the simulated wait, and by ModifyCOMName after its
+// rename (or its failure), with the simulator unlocked, so the hook may call
+// any of these routines. nullptr removes it.
 using SimChangeHook = void (*)(void* context, const SimCall& call);
 void SimSetChangeHook(SimChangeHook hook, void* context);
 

@@ -1046,14 +1046,23 @@ DEVMGR_EXPORT int DEVMGR_CALL ChangeDeviceStatus(std::uint64_t devInfoSet, void*
 DEVMGR_EXPORT int DEVMGR_CALL ModifyCOMName(char* portName, std::uint16_t number) {
     try {
         SimState& s = State();
-        std::lock_guard<std::mutex> guard(s.lock);
         SimCall call = NewCall(SimCallKind::modify);
-        if (portName != nullptr) {
-            std::snprintf(call.portName, sizeof call.portName, "%.63s", portName);
+        SimChangeHook hook = nullptr;
+        void* hookContext = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            if (portName != nullptr) {
+                std::snprintf(call.portName, sizeof call.portName, "%.63s", portName);
+            }
+            call.number = number;
+            call.result = RenamePort(s, portName, number);
+            s.calls.push_back(call);
+            hook = s.hook;
+            hookContext = s.hookContext;
         }
-        call.number = number;
-        call.result = RenamePort(s, portName, number);
-        s.calls.push_back(call);
+        if (hook != nullptr) {
+            hook(hookContext, call);
+        }
         return static_cast<int>(call.result);
     } catch (...) {
         ReportUnlocked("ModifyCOMName: internal error");

@@ -81,6 +81,15 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
     EXPECT_TRUE(Contains(Log(), ">> 撤销上次修改:1个串口...\n\r\n"));
 }
 
+TEST_F(MainDialogTest, ARunThatEndedBeforeItsFirstRenameOffersNoUndo) {
+    Journal& open = SampleJournal();
+    open.ports[0].renamed = false;
+    ModelSetFile(kJournalFile, JournalText(open));
+    OpenMain({{.ports = 2}});
+    EXPECT_TRUE(Contains(Log(), "已修改0个.")) << Log();
+    EXPECT_EQ(ModelBoxCount(), 0);
+}
+
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
     LoadCards({});
     ModelSetWindowsFolder("C:\\windows");

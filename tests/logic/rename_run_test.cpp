@@ -50,13 +50,15 @@ protected:
         EXPECT_TRUE(IsControlEnabled(dialog, IDC_ENUMERATE));
         EXPECT_TRUE(IsControlEnabled(dialog, IDC_CHANGE));
         EXPECT_EQ(ModelUnscriptedBoxes(), 0);
+        EXPECT_FALSE(ModelRunLockOwned());
     }
 };
 
-// The change hook sees only ChangeDeviceStatus.
+// The progress bar, position/maximum, at each status change and rename.
 void RecordProgress(void* context, const SimCall&) {
     auto* seen = static_cast<std::string*>(context);
-    *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS));
+    *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS)) + "/" +
+             std::to_string(ModelProgressMax(mainDialog, IDC_PROGRESS));
 }
 
 // Whole runs from the dialog's settings to the library calls, the boxes and the log.
@@ -101,7 +103,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          },
          {kAnswerOk},
          {"Change(1,-1,0,3000)", "Modify(COM5,10)=1", "Modify(COM6,11)=0", "Change(1,-1,1,1000)"}, {0, 10, 10, 10},
-         "1 1",
+         "1/2 2/5 2/5 1/2",
          {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, 2, 2},
         {"all cards count on in table order; claimed targets answered No",
          {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
@@ -122,7 +124,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          {kAnswerOk},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1", "Modify(COM4,21)=1", "Modify(COM5,22)=1",
           "Modify(COM6,23)=1", "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
-         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1 1 1 1", {allReport},
+         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1/2 1/2 2/5 2/5 5/5 2/5 3/5 4/5 1/2 1/2", {allReport},
          {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, 2, 2},
         {"port scope checks only that port and ignores the hub plan, upstream only included",
          {{.ports = 4, .hubPath = {2, 3}}},
@@ -136,7 +138,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
              ModelComDbSetClaimed(8, true);
          },
          {kAnswerYes, kAnswerOk},
-         {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3 2",
+         {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3/3 1/3 2/3",
          {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, 3, 3},
         {"held port answered No", {{.ports = 2}},
          [&] {
@@ -152,7 +154,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          },
          {kAnswerYes, kAnswerOk},
          {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10},
-         "1 1", {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+         "1/1 1/5 2/5 1/1", {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
           "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
         {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered "
          "Yes", {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}},
@@ -164,7 +166,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          {kAnswerYes, kAnswerYes, kAnswerOk},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1", "Modify(COM4,31)=1", "Modify(COM5,34)=1",
           "Modify(COM6,35)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}, {0, 0, 10, 10, 10, 10, 10, 10},
-         "1 1 1 1",
+         "1/2 1/2 2/5 2/5 5/5 2/5 1/2 1/2",
          {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion,
           "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
           "\r\nPort 2-2:COM6==>COM35: " "成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 4, 2, 2},
@@ -195,7 +197,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
          {}, "", {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
          {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
         {"no port row", portless, [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); }, {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."}, {}, 0, 3, 0},
+         {"请先选择一个设备."}, {"No select serial port"}, 0, 3, 0},
         {"card without ports", portless,
          [&] {
              SelectCard(1);
@@ -249,7 +251,7 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
                 << "the preview shows what the run does: " << call.portName;
         }
         EXPECT_EQ(ModelSleeps(), c.sleeps);
-        EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change";
+        EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change and rename";
         EXPECT_EQ(BoxTexts(), c.boxes);
         for (int i = 0; i < ModelBoxCount(); ++i)
             EXPECT_EQ(ModelBoxAt(i).owner, dialog);
