@@ -330,7 +330,8 @@ SimPort ParsePort(SimState& s, const Json& item, const std::string& where) {
     if (!item.is_object()) {
         Fail(where, "expected an object");
     }
-    WarnUnknownKeys(s, item, where, {"name", "number", "cdc", "label", "description", "vendor", "failRename", "enabled"});
+    WarnUnknownKeys(s, item, where,
+                    {"name", "number", "cdc", "label", "description", "vendor", "failRename", "enabled"});
     SimPort port;
     port.name = TextValue(s, item, "name", sizeof(PortRecord::portName), where, true);
     if (port.name.empty()) {
@@ -356,10 +357,9 @@ SimCard ParseCard(SimState& s, const Json& item, const std::string& where) {
     if (!item.is_object()) {
         Fail(where, "expected an object");
     }
-    WarnUnknownKeys(
-        s, item, where,
-        {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort", "ports",
-         "enabled"});
+    WarnUnknownKeys(s, item, where,
+                    {"category", "type", "name", "usbId", "locationNumber", "locationText", "hubPath", "singlePort",
+                     "ports", "enabled"});
     SimCard card;
     card.category = CategoryValue(item, where);
     card.type = TextValue(s, item, "type", sizeof(DeviceRecord::typeLabel), where, false);
