@@ -29,6 +29,8 @@ using ThreadRoutine = unsigned(KESTROVA_CALLBACK*)(void*);
 // Window messages and notification codes, with the platform's values.
 enum : unsigned {
     kMsgDestroy = 0x0002,
+    kMsgShowWindow = 0x0018,
+    kMsgTimer = 0x0113,
     kMsgInitDialog = 0x0110,
     kMsgCommand = 0x0111,
     kMsgDeviceChange = 0x0219,
@@ -113,6 +115,11 @@ void EndModalDialog(Window dialog, intptr_t result);
 // Sends a message to a dialog's procedure and returns when the dialog's own
 // thread has handled it (SendMessage): one step on that thread.
 intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+// A timer of a window (SetTimer): its procedure gets kMsgTimer with the id
+// in wParam about every ms milliseconds, when its thread's message loop has
+// no sent, posted or input message and nothing to draw.
+void StartWindowTimer(Window window, unsigned id, unsigned ms);
+void StopWindowTimer(Window window, unsigned id);
 intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned kind);
 // A string table entry as UTF-8; empty text when the entry is missing.

@@ -49,7 +49,8 @@ int Fail(const char* text) {
 }  // namespace
 
 // launch PROGRAM MS: starts PROGRAM in its folder; prints the time until its
-// lists are filled and the log shows the tree summary.
+// window is up with both lists filled ("startup"), then until the log shows
+// the tree summary ("log").
 int BenchLaunch(const std::vector<std::string>& a) {
     const std::wstring path = Wide(a[0]);
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
@@ -65,17 +66,26 @@ int BenchLaunch(const std::vector<std::string>& a) {
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     const ULONGLONG end = GetTickCount64() + std::strtoull(a[1].c_str(), nullptr, 0);
-    for (;;) {
-        HWND list = MainControl(IDC_ADAPTER_LIST);
-        if (list != nullptr && peek::Value(list, LB_GETCOUNT) > 0 &&
-            peek::Text(MainControl(IDC_LOG)).find("***已查找到") != std::string::npos) {
-            break;
+    auto wait = [&](auto done) {
+        while (!done()) {
+            if (GetTickCount64() >= end)
+                return false;
+            Sleep(5);
         }
-        if (GetTickCount64() >= end)
-            return Fail("the lists stay empty");
-        Sleep(5);
-    }
+        return true;
+    };
+    const bool up = wait([] {
+        HWND dialog = FindWindowW(nullptr, kMainTitle);
+        return dialog != nullptr && IsWindowVisible(dialog) &&
+               peek::Value(GetDlgItem(dialog, IDC_ADAPTER_LIST), LB_GETCOUNT) > 0 &&
+               peek::Value(GetDlgItem(dialog, IDC_PORT_LIST), LB_GETCOUNT) > 0;
+    });
+    if (!up)
+        return Fail("the lists stay empty");
     Print("startup", from);
+    if (!wait([] { return peek::Text(MainControl(IDC_LOG)).find("***已查找到") != std::string::npos; }))
+        return Fail("the log stays without the tree summary");
+    Print("log", from);
     return 0;
 }
 

@@ -21,7 +21,8 @@ void ModelReset();
 // ---- dialogs ----
 
 // Creates a modeless dialog owned by the calling thread, sends it the
-// initialise message and activates it (see platform_model.cpp for focus).
+// initialise message, activates it (see platform_model.cpp for focus) and
+// shows it (kMsgShowWindow).
 // nullptr for an unknown template.
 Window ModelOpenDialog(int templateId, DialogProc proc);
 bool ModelIsWindow(Window window);
@@ -35,8 +36,10 @@ using ModelDriver = void (*)(Window dialog, void* context);
 void ModelSetModalDriver(int templateId, ModelDriver driver, void* context);
 
 // Runs the calling thread's pending cross-thread calls, then the posted
-// clicks that were queued when it started.
+// clicks that were queued when it started, then each of its timers once.
 void ModelPump();
+// The calling thread's running timers.
+int ModelTimerCount();
 // Pumps until done(context) or timeoutMs passed; returns done(context).
 bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs);
 

@@ -121,9 +121,15 @@ struct PostedClick {
     int id;
 };
 
+struct Timer {
+    ModelWindow* window;
+    unsigned id;
+};
+
 struct ThreadState {
     std::deque<SentCall*> sent;
     std::deque<PostedClick> posted;
+    std::vector<Timer> timers;
     // Focus is per thread in Win32 too.
     ModelWindow* focusWindow = nullptr;
     int focusIndex = -1;
@@ -1034,6 +1040,10 @@ intptr_t RunModalDialog(int templateId, Window owner, DialogProc proc) {
         }
         running = LiveLocked(w) != nullptr && !w->ended;
     }
+    // The dialog manager shows a dialog its initialisation did not end.
+    if (running) {
+        SendToProc(w, kMsgShowWindow, 1, 0);
+    }
     if (running && driver.driver != nullptr) {
         driver.driver(w, driver.context);
     }
@@ -1066,6 +1076,25 @@ intptr_t DefaultCommandResult(Window, unsigned, uintptr_t, intptr_t) { return 0;
 
 intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
     return ModelSendMessage(dialog, message, wParam, lParam);
+}
+
+// A timer is due at every pump of its window's thread.
+void StartWindowTimer(Window window, unsigned id, unsigned) {
+    std::lock_guard lock(Lock());
+    if (ModelWindow* w = LiveLocked(window)) {
+        std::vector<Timer>& timers = ThreadLocked(w->owner).timers;
+        if (std::none_of(timers.begin(), timers.end(), [&](const Timer& t) { return t.window == w && t.id == id; })) {
+            timers.push_back(Timer{w, id});
+        }
+        Wake().notify_all();
+    }
+}
+
+void StopWindowTimer(Window window, unsigned id) {
+    std::lock_guard lock(Lock());
+    if (ModelWindow* w = LiveLocked(window)) {
+        std::erase_if(ThreadLocked(w->owner).timers, [&](const Timer& t) { return t.window == w && t.id == id; });
+    }
 }
 
 // A message box runs on the calling thread; here it is answered at once from
@@ -1360,6 +1389,7 @@ Window ModelOpenDialog(int templateId, DialogProc proc) {
     Initialise(w);
     // Shown at once, so activated like a modal dialog.
     Activate(w);
+    SendToProc(w, kMsgShowWindow, 1, 0);
     return w;
 }
 
@@ -1412,6 +1442,23 @@ void ModelPump() {
             RunOneSent(lock, self);
         }
     }
+    // A destroyed window's timers end with it, as in Win32.
+    std::erase_if(self.timers, [](const Timer& t) { return LiveLocked(t.window) == nullptr; });
+    std::vector<Timer> due = self.timers;
+    for (const Timer& t : due) {
+        lock.unlock();
+        SendToProc(t.window, kMsgTimer, t.id, 0);
+        lock.lock();
+        while (!self.sent.empty()) {
+            RunOneSent(lock, self);
+        }
+    }
+}
+
+int ModelTimerCount() {
+    std::lock_guard lock(Lock());
+    std::erase_if(SelfLocked().timers, [](const Timer& t) { return LiveLocked(t.window) == nullptr; });
+    return static_cast<int>(SelfLocked().timers.size());
 }
 
 bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs) {
@@ -1428,7 +1475,7 @@ bool ModelPumpUntil(bool (*done)(void*), void* context, unsigned timeoutMs) {
             return done(context);
         }
         ThreadState& self = SelfLocked();
-        if (self.sent.empty() && self.posted.empty()) {
+        if (self.sent.empty() && self.posted.empty() && self.timers.empty()) {
             // done may watch state the model does not see, so look again soon.
             Wake().wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(5)));
         }

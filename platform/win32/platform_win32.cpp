@@ -286,6 +286,10 @@ intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, in
     return SendMessageW(dialog, message, wParam, lParam);
 }
 
+void StartWindowTimer(Window window, unsigned id, unsigned ms) { SetTimer(window, id, ms, nullptr); }
+
+void StopWindowTimer(Window window, unsigned id) { KillTimer(window, id); }
+
 intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -5,6 +5,7 @@
 #include "inventory/devmgr.h"
 #include "program_fixture.h"
 #include "resources/strings.h"
+#include "services/log.h"
 
 namespace {
 
@@ -88,6 +89,60 @@ TEST_F(MainDialogTest, ARunThatEndedBeforeItsFirstRenameOffersNoUndo) {
     OpenMain({{.ports = 2}});
     EXPECT_TRUE(Contains(Log(), "已修改0个.")) << Log();
     EXPECT_EQ(ModelBoxCount(), 0);
+}
+
+// A big rig's tree summary takes the log edit a good part of a second, so the
+// start's log text waits until the window is shown with its lists, then goes
+// in a piece at a time, each ending at a line end, in order, with what is
+// logged meanwhile behind it.
+TEST_F(MainDialogTest, TheStartsLogTextGoesInPiecesOnceTheWindowIsShown) {
+    LoadCards(std::vector<CardSpec>(16, CardSpec{.ports = 64}));
+    ModelSetFile(kJournalFile, "{\"format\"");  // logged after the tree summary
+    dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
+    EXPECT_EQ(ListGetCount(dialog, IDC_ADAPTER_LIST), 16);
+    EXPECT_EQ(ListGetCount(dialog, IDC_PORT_LIST), 64);
+    EXPECT_EQ(Log(), "");
+
+    ModelPump();
+    const std::string first = Log();
+    EXPECT_GT(first.size(), 12u * 1024);
+    EXPECT_LE(first.size(), 16u * 1024);
+    EXPECT_EQ(first.back(), '\n');
+    const char later[] = "later\r\n";
+    ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(later));
+    EXPECT_EQ(Log(), first);
+    PumpStartLog();
+    const std::string whole = Log();
+    EXPECT_EQ(whole.compare(0, first.size(), first), 0);
+    EXPECT_LT(whole.find("***已查找到"), whole.find(">> 修改记录无法使用:"));
+    EXPECT_EQ(whole.substr(whole.size() - 7), later);
+}
+
+// More than the wait's buffer goes in as it fills; Clear drops what has not.
+TEST_F(MainDialogTest, ThePendingLogTextOverflowsInOrderAndClearDropsIt) {
+    LoadCards({{.ports = 2}});
+    dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
+    const std::string big[] = {std::string(200000, 'a'), std::string(200000, 'b'), std::string(200000, 'c')};
+    for (const std::string& text : big) {
+        ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(text.c_str()));
+    }
+    const std::string held = Log();
+    ASSERT_GT(held.size(), 2 * big[0].size());
+    EXPECT_EQ(held.compare(held.size() - 2 * big[0].size(), std::string::npos, big[0] + big[1]), 0);
+    PumpStartLog();
+    EXPECT_EQ(Log(), held + big[2]);
+
+    ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(big[0].c_str()));
+    EXPECT_EQ(Log(), held + big[2] + big[0]) << "once the start's text is in, the log takes text at once";
+}
+
+TEST_F(MainDialogTest, ClearDropsTheStartsLogTextNotYetShown) {
+    LoadCards(std::vector<CardSpec>(16, CardSpec{.ports = 64}));
+    dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
+    ModelPump();
+    ClickButton(dialog, IDC_CLEAR);
+    PumpStartLog();
+    EXPECT_EQ(Log(), "");
 }
 
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {

@@ -99,7 +99,11 @@ protected:
         dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
         ASSERT_NE(dialog, nullptr);
         ASSERT_EQ(mainDialog, dialog);
+        PumpStartLog();
     }
+    // The loop runs until the log has taken the start's text.
+    void PumpStartLog() { ASSERT_TRUE(ModelPumpUntil(NoTimer, nullptr, 60000)); }
+    static bool NoTimer(void*) { return ModelTimerCount() == 0; }
 
     static bool NoWorker(void*) { return ModelRunningThreads() == 0; }
     void WaitForWorker() { ASSERT_TRUE(ModelPumpUntil(NoWorker, nullptr, 60000)) << "worker did not end"; }
