@@ -1,7 +1,6 @@
 #include "ui/main_dialog.h"
 
 #include <cstring>
-#include <string_view>
 
 #include "comdb/number_usage.h"
 #include "comdb/usage_dialog.h"
@@ -18,6 +17,7 @@
 #include "services/state.h"
 #include "text/bounded_text.h"
 #include "ui/cli.h"
+#include "ui/log_edit.h"
 
 namespace {
 
@@ -38,59 +38,6 @@ constexpr int kRequestControls[] = {IDC_ADAPTER_LIST,    IDC_PORT_LIST,  IDC_CAT
 bool osIs64;
 // Registration for USB device interface notifications; user-interface thread only.
 void* usbNotification = nullptr;
-
-// The log's text from the start (the edit takes a good part of a second for
-// a big rig's tree summary) waits until the window is shown with its lists.
-// Then a timer puts it into the edit a piece at a time: timer messages come
-// after input and drawing, so the window draws and answers while the log
-// fills. What is logged meanwhile queues behind it. User-interface thread only.
-constexpr unsigned kTimerPendingLog = 1;
-constexpr std::size_t kPendingLogPiece = 16 * 1024;
-struct PendingLog {
-    char text[kLogBlockSize];
-    std::size_t used;   // bytes held
-    std::size_t shown;  // of those, the bytes already in the edit
-    bool holding;
-};
-PendingLog pendingLog;
-
-// The next piece into the edit, ending at a line end; all that is held when
-// whole is set.
-void ShowPendingLog(Window window, bool whole) {
-    std::size_t end = pendingLog.used;
-    if (!whole && end - pendingLog.shown > kPendingLogPiece) {
-        std::string_view rest(pendingLog.text + pendingLog.shown, end - pendingLog.shown);
-        std::size_t lineEnd = rest.find_last_of('\n', kPendingLogPiece - 1);
-        if (lineEnd == std::string_view::npos) {
-            lineEnd = rest.find('\n');
-        }
-        end = lineEnd == std::string_view::npos ? end : pendingLog.shown + lineEnd + 1;
-    }
-    char kept = pendingLog.text[end];
-    pendingLog.text[end] = '\0';
-    EditAppendText(window, IDC_LOG, pendingLog.text + pendingLog.shown);
-    pendingLog.text[end] = kept;
-    pendingLog.shown = end;
-    if (pendingLog.shown == pendingLog.used) {
-        pendingLog.used = 0;
-        pendingLog.shown = 0;
-    }
-}
-
-void AppendToLogEdit(Window window, int id, const char* text) {
-    if (pendingLog.holding && id == IDC_LOG) {
-        std::size_t length = std::strlen(text);
-        if (length >= sizeof pendingLog.text - pendingLog.used) {
-            ShowPendingLog(window, true);
-        }
-        if (length < sizeof pendingLog.text - pendingLog.used) {
-            std::memcpy(pendingLog.text + pendingLog.used, text, length + 1);
-            pendingLog.used += length;
-            return;
-        }
-    }
-    EditAppendText(window, id, text);
-}
 
 // Every enabled state of the main dialog, from the run, the category, the
 // plan and the hub switches.
@@ -205,9 +152,7 @@ bool IsUsbInterfaceChange(uintptr_t wParam, intptr_t lParam) {
 
 void OnInitDialog(Window window) {
     mainDialog = window;
-    pendingLog.holding = true;
-    pendingLog.used = 0;
-    pendingLog.shown = 0;
+    HoldLogEdit();
     InitMainDialog();
     // Opened once more; the new handle (invalid after a failure) replaces the
     // one the start-list fill opened, and the next fill retries.
@@ -274,9 +219,7 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         RefreshDevices();
         return 0;
     case IDC_CLEAR:
-        EditSetText(window, IDC_LOG, "");
-        pendingLog.used = 0;
-        pendingLog.shown = 0;
+        ClearLogEdit(window);
         return 0;
     case IDC_PLAN_HUB:
     case IDC_HUB_UP:
@@ -348,16 +291,12 @@ intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintp
         AppendToLogEdit(window, static_cast<int>(wParam), reinterpret_cast<const char*>(lParam));
         return 0;
     case kMsgShowWindow:
-        if (wParam != 0 && pendingLog.holding) {
-            StartWindowTimer(window, kTimerPendingLog, 0);
+        if (wParam != 0) {
+            ReleaseLogEdit(window);
         }
         return 0;
     case kMsgTimer:
-        ShowPendingLog(window, false);
-        if (pendingLog.used == 0) {
-            StopWindowTimer(window, kTimerPendingLog);
-            pendingLog.holding = false;
-        }
+        ShowHeldLogText(window);
         return 0;
     case kMsgRunEnded:
         // One step: nothing the user does can land between the refill, the
