@@ -118,31 +118,44 @@ TEST_F(MainDialogTest, TheStartsLogTextGoesInPiecesOnceTheWindowIsShown) {
     EXPECT_EQ(whole.substr(whole.size() - 7), later);
 }
 
-// More than the wait's buffer goes in as it fills; Clear drops what has not.
-TEST_F(MainDialogTest, ThePendingLogTextOverflowsInOrderAndClearDropsIt) {
+// The held text's edges: Clear drops what is held; a text that fills the
+// buffer to its terminator is held, the next sends what is held in first, one
+// bigger than the buffer goes straight in behind it. A piece is at most 16 KB
+// and ends at the last line end within them. Once all is in, text goes in at
+// once.
+TEST_F(MainDialogTest, TheHeldLogTextsEdges) {
     LoadCards({{.ports = 2}});
     dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
-    const std::string big[] = {std::string(200000, 'a'), std::string(200000, 'b'), std::string(200000, 'c')};
-    for (const std::string& text : big) {
+    auto append = [&](const std::string& text) {
         ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(text.c_str()));
-    }
-    const std::string held = Log();
-    ASSERT_GT(held.size(), 2 * big[0].size());
-    EXPECT_EQ(held.compare(held.size() - 2 * big[0].size(), std::string::npos, big[0] + big[1]), 0);
-    PumpStartLog();
-    EXPECT_EQ(Log(), held + big[2]);
-
-    ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(big[0].c_str()));
-    EXPECT_EQ(Log(), held + big[2] + big[0]) << "once the start's text is in, the log takes text at once";
-}
-
-TEST_F(MainDialogTest, ClearDropsTheStartsLogTextNotYetShown) {
-    LoadCards(std::vector<CardSpec>(16, CardSpec{.ports = 64}));
-    dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
-    ModelPump();
+    };
+    const std::string fits(kLogBlockSize - 1, 'x');
+    const std::string tooBig(kLogBlockSize, 'z');
     ClickButton(dialog, IDC_CLEAR);
-    PumpStartLog();
+    append(fits);
     EXPECT_EQ(Log(), "");
+    append("y");
+    EXPECT_EQ(Log(), fits);
+    append(tooBig);
+    EXPECT_EQ(Log(), fits + "y" + tooBig);
+
+    ClickButton(dialog, IDC_CLEAR);
+    const std::string lines[] = {std::string(99, 'a') + "\n", std::string(16283, 'b') + "\n",  // to byte 16384
+                                 std::string(99, 'c') + "\n", std::string(16284, 'd') + "\n"};  // to byte 16385
+    for (const std::string& line : lines) {
+        append(line);
+    }
+    ModelPump();
+    EXPECT_EQ(Log(), lines[0] + lines[1]);
+    ModelPump();
+    EXPECT_EQ(Log(), lines[0] + lines[1] + lines[2]);
+    const std::string rest = lines[3] + std::string(99, 'e');  // 16384 bytes, no line end at the last
+    append(std::string(99, 'e'));
+    ModelPump();
+    EXPECT_EQ(Log(), lines[0] + lines[1] + lines[2] + rest);
+    PumpStartLog();
+    append("tail");
+    EXPECT_EQ(Log(), lines[0] + lines[1] + lines[2] + rest + "tail");
 }
 
 TEST_F(MainDialogTest, TitleSaysX86WithoutSysWow64) {
