@@ -75,6 +75,7 @@ TEST_F(ViewsTest, SummaryOfAFullTableIsExactlyItsLinesInOrder) {
     expected += "\r\n***已查找到64个多串卡,共4096个串口.\r\n";
     LoadJson({{"cards", cards}});
     OpenMain();
+    EXPECT_EQ(Log(), expected) << "at start, in pieces";
     EditSetText(dialog, IDC_LOG, "");
     ClickButton(dialog, IDC_ENUMERATE);
     ASSERT_GT(expected.size(), 100000u);
