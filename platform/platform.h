@@ -30,9 +30,9 @@ using ThreadRoutine = unsigned(KESTROVA_CALLBACK*)(void*);
 enum : unsigned {
     kMsgDestroy = 0x0002,
     kMsgShowWindow = 0x0018,
-    kMsgTimer = 0x0113,
     kMsgInitDialog = 0x0110,
     kMsgCommand = 0x0111,
+    kMsgTimer = 0x0113,
     kMsgDeviceChange = 0x0219,
 };
 enum : unsigned {
