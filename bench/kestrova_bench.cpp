@@ -13,9 +13,10 @@
 #include "renumber/plan.h"
 #include "renumber/run.h"
 #include "resources/ids.h"
-#include "services/state.h"
 #include "simulator/sim_control.h"
+#include "core/program.h"
 #include "ui/main_dialog.h"
+#include "ui/main_views.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void BM_EnumerateFullTable(benchmark::State& state) {
         EditSetText(dialog, IDC_LOG, "");
         benchmark::DoNotOptimize(EnumerateDevices());
     }
-    state.counters["tableBytes"] = static_cast<double>(sizeof deviceTable);
+    state.counters["tableBytes"] = static_cast<double>(sizeof(DeviceTable));
     state.counters["ports"] = 64.0 * 64.0;
 }
 BENCHMARK(BM_EnumerateFullTable)->Unit(benchmark::kMillisecond);
@@ -89,9 +90,9 @@ void BM_PlanAllCards(benchmark::State& state) {
     RunRequest request = ReadRunRequest();
     for (auto _ : state) {
         EditSetText(dialog, IDC_LOG, "");
-        MapRun(request, mapping);
-        benchmark::DoNotOptimize(MarkRepeats(mapping, repeats, sizeof repeats));
-        ScanConflicts(mapping, inUse, sizeof inUse, claimed, sizeof claimed);
+        MapRun(ListedCards(), request, mapping);
+        benchmark::DoNotOptimize(MarkRepeats(ListedCards(), mapping, repeats, sizeof repeats));
+        ScanConflicts(ListedCards(), mapping, inUse, sizeof inUse, claimed, sizeof claimed);
         benchmark::DoNotOptimize(claimed[0]);
     }
     state.counters["portsPlanned"] = 64.0 * 64.0;

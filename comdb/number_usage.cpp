@@ -5,13 +5,12 @@
 #include "resources/ids.h"
 #include "services/log.h"
 #include "services/messages.h"
-#include "services/state.h"
 
 std::atomic<ComDbHandle> comDb{InvalidComDb()};
 
 namespace {
-constexpr std::size_t kRowSize = 32;
 constexpr std::size_t kStringSize = 512;
+constexpr unsigned kFirstDefault = 3;  // COM1 and COM2 belong to the system
 }  // namespace
 
 bool EnsureComDbOpen() {
@@ -24,6 +23,17 @@ bool EnsureComDbOpen() {
     }
     comDb.store(handle);
     return true;
+}
+
+void ReopenComDb() {
+    ComDbHandle handle = InvalidComDb();
+    long result = ComDbOpen(&handle);
+    comDb.store(result == 0 ? handle : InvalidComDb());
+    if (result != 0) {
+        // The database returns its error instead of setting the thread's.
+        SetLastErrorCode(static_cast<unsigned>(result));
+        LogLastError("DBOpen");
+    }
 }
 
 void ReadPortUsage(PortUsageBits& bits) {
@@ -43,25 +53,16 @@ void FormatNumberRow(char* buffer, std::size_t size, unsigned number, bool claim
     std::snprintf(buffer, size, claimed ? "COM%u In use" : "COM%u", number);
 }
 
-void FillStartNumbers(bool advance) {
-    if (!EnsureComDbOpen()) {
-        return;
+int DefaultStartRow(const PortUsageBits& bits, int selection, bool advance) {
+    if (selection != kNoRow && !advance) {
+        return selection;
     }
-    int selection = ComboGetSelection(mainDialog, IDC_START_NUMBER);
-    ComboEmpty(mainDialog, IDC_START_NUMBER);
-    PortUsageBits bits;
-    ReadPortUsage(bits);
-    char row[kRowSize];
-    for (unsigned n = 1; n <= kComNumberRows; ++n) {
-        bool claimed = IsNumberClaimed(bits, n);
-        FormatNumberRow(row, sizeof row, n, claimed);
-        ComboAddRow(mainDialog, IDC_START_NUMBER, row);
-        if (!claimed && n > 2 && (selection == kNoRow || advance)) {
-            selection = static_cast<int>(n - 1);
-            advance = false;
+    for (unsigned n = kFirstDefault; n <= kComNumberRows; ++n) {
+        if (!IsNumberClaimed(bits, n)) {
+            return static_cast<int>(n - 1);
         }
     }
-    ComboSelectRow(mainDialog, IDC_START_NUMBER, selection);
+    return selection;
 }
 
 int IsPortNumberClaimed(std::uint16_t number) {

@@ -71,22 +71,26 @@ static_assert(offsetof(DeviceRecord, reserved66929) == 66929);
 static_assert(sizeof(DeviceRecord) == 66936);
 static_assert(sizeof(DeviceRecord[kMaxDevices]) == 4283904);
 
-// The table as the program holds it: the slots the library writes, then the
-// count it returned. Written only by enumeration on the user-interface thread.
+// A table as the program holds it: the slots the library writes, then the
+// count it returned. The program keeps two, each with one owner: the cards as
+// last listed (what the lists show) and a run's own.
 struct DeviceTable {
     DeviceRecord slots[kMaxDevices];
     std::uint32_t count;
 };
 static_assert(offsetof(DeviceTable, count) == 4283904);
 
-extern DeviceTable deviceTable;
-
 // Zeroes the count and every slot; done right before each enumeration.
-void ResetDeviceTable();
+void ResetDeviceTable(DeviceTable& table);
 
 // Stores the library's count, clamped to the capacity, and clamps every
 // record's portCount to the port capacity; each clamp is logged.
-std::uint32_t AcceptDeviceCount(std::uint32_t reported);
+std::uint32_t AcceptDeviceCount(DeviceTable& table, std::uint32_t reported);
+
+// Whether two enumerations found the same cards: the same count, and for
+// every slot the same identity (hardware id, name, location, hub path), kind
+// and ports with the same names and numbers.
+bool SameCards(const DeviceTable& a, const DeviceTable& b);
 
 // The number of valid ports of a slot (portCount, never above 64).
 inline unsigned PortCountOf(const DeviceRecord& record) {

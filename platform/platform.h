@@ -115,6 +115,9 @@ void EndModalDialog(Window dialog, intptr_t result);
 // Sends a message to a dialog's procedure and returns when the dialog's own
 // thread has handled it (SendMessage): one step on that thread.
 intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+// Queues a message for the dialog's own thread and returns at once
+// (PostMessage); false when it could not be queued.
+bool PostDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 // A timer of a window (SetTimer): its procedure gets kMsgTimer with the id
 // in wParam about every ms milliseconds, when its thread's message loop has
 // no sent, posted or input message and nothing to draw.
@@ -199,9 +202,6 @@ bool SaveFileWhole(const char* path, const char* data, std::size_t length);
 // another run kept it. Taken and released on the same thread.
 bool AcquireRunLock(unsigned waitMs);
 void ReleaseRunLock();
-// A dialog created without a window on screen and without a modal loop: the
-// command line reuses the main dialog's routines through it.
-Window CreateHiddenDialog(int templateId, DialogProc proc);
 
 // ---- COM port database ----
 using ComDbHandle = void*;

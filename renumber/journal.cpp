@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "inventory/views.h"
 #include "platform/platform.h"
 #include "resources/strings.h"
 #include "services/log.h"
@@ -250,13 +249,13 @@ bool SaveJournal(const Journal& journal) {
     return saved;
 }
 
-void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind) {
+void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind) {
     Journal& journal = runJournal;
     journal.kind = kind;
     journal.portOnly = portOnly;
     journal.finished = false;
     journal.interrupted = false;
-    journal.category = static_cast<std::uint8_t>(currentCategory >= 0 ? currentCategory : 0);
+    journal.category = static_cast<std::uint8_t>(category >= 0 && category <= 3 ? category : 0);
     journal.cardCount = 0;
     journal.portCount = 0;
     // Journal card k is the k-th card the run switches off.
@@ -265,7 +264,7 @@ void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind) {
         if (!portOnly && (mapping.idleCards >> d & 1u) != 0) {
             continue;
         }
-        const DeviceRecord& card = deviceTable.slots[d];
+        const DeviceRecord& card = table.slots[d];
         index[d] = static_cast<std::uint8_t>(journal.cardCount);
         JournalCard& entry = journal.cards[journal.cardCount++];
         FieldText(card.usbId, entry.usbId, sizeof entry.usbId);
@@ -273,7 +272,7 @@ void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind) {
     }
     for (unsigned i = 0; i < mapping.count; ++i) {
         const PortTarget& target = mapping.ports[i];
-        const PortRecord& port = deviceTable.slots[target.card].ports[target.port];
+        const PortRecord& port = table.slots[target.card].ports[target.port];
         JournalPort& entry = journal.ports[journal.portCount++];
         entry.card = index[target.card];
         entry.port = target.port;
@@ -284,11 +283,11 @@ void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind) {
     }
 }
 
-int FindJournalCard(const JournalCard& card) {
+int FindJournalCard(const DeviceTable& table, const JournalCard& card) {
     char usbId[kJournalIdSize];
     char location[kJournalLocationSize];
-    for (std::uint32_t d = 0; d < deviceTable.count && d < kMaxDevices; ++d) {
-        const DeviceRecord& record = deviceTable.slots[d];
+    for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+        const DeviceRecord& record = table.slots[d];
         if (std::strcmp(FieldText(record.usbId, usbId, sizeof usbId), card.usbId) == 0 &&
             std::strcmp(FieldText(record.locationText, location, sizeof location), card.location) == 0) {
             return static_cast<int>(d);
@@ -297,19 +296,20 @@ int FindJournalCard(const JournalCard& card) {
     return -1;
 }
 
-unsigned MapUndo(const Journal& journal, RunMapping& mapping, char* leftAlone, std::size_t size) {
+unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& mapping, char* leftAlone,
+                 std::size_t size) {
     mapping.count = 0;
     mapping.firstCard = kMaxDevices;
     mapping.lastCard = 0;
     leftAlone[0] = '\0';
     int slots[kMaxDevices];
     for (unsigned k = 0; k < journal.cardCount; ++k) {
-        slots[k] = FindJournalCard(journal.cards[k]);
+        slots[k] = FindJournalCard(table, journal.cards[k]);
     }
     unsigned skipped = 0;
     // In table order, as a run over the cards renames them.
-    for (std::uint32_t d = 0; d < deviceTable.count && d < kMaxDevices; ++d) {
-        const DeviceRecord& card = deviceTable.slots[d];
+    for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+        const DeviceRecord& card = table.slots[d];
         for (unsigned i = 0; i < journal.portCount; ++i) {
             const JournalPort& entry = journal.ports[i];
             if (slots[entry.card] != static_cast<int>(d) || entry.target == entry.oldNumber || entry.target == 0) {

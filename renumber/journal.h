@@ -39,7 +39,7 @@ struct Journal {
     bool portOnly;  // the run switched off only its one port, not whole cards
     bool finished;
     bool interrupted;       // finished by the recovery at a later start
-    std::uint8_t category;  // the category combo's row the run's cards were listed under
+    std::uint8_t category;  // the category the run's cards were enumerated under
     unsigned cardCount;
     JournalCard cards[kMaxDevices];  // the cards the run switches off and on
     unsigned portCount;
@@ -63,14 +63,15 @@ JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size);
 // Writes the journal file whole; false (logged) when it could not be saved.
 bool SaveJournal(const Journal& journal);
 
-// Fills runJournal from a mapping over the current device table, unfinished.
-void BeginJournal(const RunMapping& mapping, bool portOnly, JournalKind kind);
+// Fills runJournal from a mapping over the run's table, unfinished.
+void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind);
 
-// The card slot of the current table a journal card names; -1 when absent.
-int FindJournalCard(const JournalCard& card);
+// The card slot of the table a journal card names; -1 when absent.
+int FindJournalCard(const DeviceTable& table, const JournalCard& card);
 
 // The mapping that puts the ports a journal's run renamed back to their
 // numbers before it. A port renamed by that run that no longer carries the
 // number the run gave it is left alone and listed in leftAlone. Returns how
 // many ports were left alone.
-unsigned MapUndo(const Journal& journal, RunMapping& mapping, char* leftAlone, std::size_t size);
+unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& mapping, char* leftAlone,
+                 std::size_t size);

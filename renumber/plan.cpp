@@ -2,44 +2,20 @@
 
 #include <bit>
 
-#include "platform/platform.h"
-#include "services/state.h"
-
 namespace {
 
 constexpr unsigned kFirstHubElement = 3;
 constexpr unsigned kLastHubElement = 8;
 
-HubMask ReadHubGroup(int switchId, const std::array<int, 8>& boxes) {
-    if (!IsButtonChecked(mainDialog, switchId)) {
-        return 0;
-    }
-    HubMask mask = kHubGroupOn;
-    for (unsigned port = 0; port < boxes.size(); ++port) {
-        if (IsButtonChecked(mainDialog, boxes[port])) {
-            mask = static_cast<HubMask>(mask | 1u << port);
-        }
-    }
-    return mask;
-}
-
 // Hub ports above 8 have no box and so are never selected.
 bool IsHubPortSelected(HubMask mask, std::uint16_t port) {
-    return port >= 1 && port <= kUpPortBoxes.size() && (mask >> (port - 1) & 1u) != 0;
+    return port >= 1 && port <= kHubPorts && (mask >> (port - 1) & 1u) != 0;
 }
 
 }  // namespace
 
-NumberingPlan ReadNumberingPlan() {
-    NumberingPlan plan{};
-    plan.hubMode =
-        !IsButtonChecked(mainDialog, IDC_PLAN_SEQUENTIAL) && IsButtonChecked(mainDialog, IDC_PLAN_HUB) ? 1 : 0;
-    plan.startIndex = static_cast<std::uint16_t>(ComboGetSelection(mainDialog, IDC_START_NUMBER));
-    if (plan.hubMode != 0) {
-        plan.upMask = ReadHubGroup(IDC_HUB_UP, kUpPortBoxes);
-        plan.downMask = ReadHubGroup(IDC_HUB_DOWN, kDownPortBoxes);
-    }
-    return plan;
+bool IsUpstreamOnlyPlan(const NumberingPlan& plan) {
+    return plan.hubMode != 0 && (plan.upMask & kHubGroupOn) != 0 && (plan.downMask & kHubGroupOn) == 0;
 }
 
 std::uint16_t ComputeHubNumber(const NumberingPlan& plan, const std::uint16_t (&path)[10], std::uint16_t portIndex,

@@ -1,13 +1,11 @@
 #include "renumber/run.h"
 
 #include <bitset>
-#include <cstdarg>
 
 #include "comdb/number_usage.h"
-#include "inventory/views.h"
 #include "resources/strings.h"
 #include "services/log.h"
-#include "services/state.h"
+#include "services/reporter.h"
 #include "text/bounded_text.h"
 
 namespace {
@@ -19,7 +17,9 @@ constexpr std::size_t kRepeatListSize = 4096;
 using NameText = char[kUtf8Room<sizeof PortRecord::portName>];
 using DescriptionText = char[kUtf8Room<sizeof PortRecord::description>];
 
-const PortRecord& PortOf(const PortTarget& entry) { return deviceTable.slots[entry.card].ports[entry.port]; }
+const PortRecord& PortOf(const DeviceTable& table, const PortTarget& entry) {
+    return table.slots[entry.card].ports[entry.port];
+}
 
 // Whether another program holds the port open (opening it is refused with
 // "access denied"); other failures, such as an unplugged card, are not reported.
@@ -44,24 +44,25 @@ void AddPort(RunMapping& mapping, unsigned card, unsigned port, std::uint16_t ta
 
 }  // namespace
 
-RunRequest ReadRunRequest() {
+RunRequest MakeRunRequest(RenameScope scope, int device, int port, int startRow, bool hubPlan, HubMask upMask,
+                          HubMask downMask, int category, int order) {
     RunRequest request{};
-    if (IsButtonChecked(mainDialog, IDC_SCOPE_PORT)) {
-        request.scope = RenameScope::SelectedPort;
-    } else {
-        request.scope = IsButtonChecked(mainDialog, IDC_SCOPE_ALL) ? RenameScope::AllCards : RenameScope::SelectedCard;
-    }
-    request.device = ListGetSelection(mainDialog, IDC_ADAPTER_LIST);
-    request.port = ListGetSelection(mainDialog, IDC_PORT_LIST);
-    request.startRow = ComboGetSelection(mainDialog, IDC_START_NUMBER);
-    request.plan = ReadNumberingPlan();
-    request.listedCards = ListedCardCount();
+    request.scope = scope;
+    request.device = device;
+    request.port = port;
+    request.startRow = startRow;
+    request.plan.hubMode = hubPlan ? 1 : 0;
+    request.plan.startIndex = static_cast<std::uint16_t>(startRow);
+    request.plan.upMask = hubPlan ? upMask : 0;
+    request.plan.downMask = hubPlan ? downMask : 0;
+    request.category = category;
+    request.order = order;
     return request;
 }
 
-RunRefusal CheckRequest(const RunRequest& request) {
+RunRefusal CheckRequest(const DeviceTable& table, const RunRequest& request) {
     if (request.device == kNoRow || request.port == kNoRow ||
-        static_cast<std::uint32_t>(request.device) >= deviceTable.count) {
+        static_cast<std::uint32_t>(request.device) >= table.count) {
         return RunRefusal::NothingSelected;
     }
     if (request.startRow == kNoRow) {
@@ -78,24 +79,26 @@ RunRefusal CheckRequest(const RunRequest& request) {
         }
         return RunRefusal::NoStartNumber;
     }
-    if (static_cast<unsigned>(request.port) >= PortCountOf(deviceTable.slots[request.device])) {
+    if (static_cast<unsigned>(request.port) >= PortCountOf(table.slots[request.device])) {
         LogMessage(kLogCardWithoutPorts);
         return RunRefusal::NoPorts;
     }
     return RunRefusal::None;
 }
 
+bool IsUpstreamOnlyRequest(const RunRequest& request) {
+    return request.scope != RenameScope::SelectedPort && IsUpstreamOnlyPlan(request.plan);
+}
+
 bool IsUpstreamOnly(const RunRequest& request) {
-    // The masks are read only for the hub plan.
-    if (request.scope == RenameScope::SelectedPort || (request.plan.upMask & kHubGroupOn) == 0 ||
-        (request.plan.downMask & kHubGroupOn) != 0) {
+    if (!IsUpstreamOnlyRequest(request)) {
         return false;
     }
     LogMessage(kLogUpstreamOnly);
     return true;
 }
 
-void MapRun(const RunRequest& request, RunMapping& mapping) {
+void MapRun(const DeviceTable& table, const RunRequest& request, RunMapping& mapping) {
     mapping.count = 0;
     mapping.idleCards = 0;
     auto n = static_cast<std::uint16_t>(request.startRow + 1);
@@ -108,9 +111,9 @@ void MapRun(const RunRequest& request, RunMapping& mapping) {
         return;
     }
     mapping.firstCard = request.scope == RenameScope::AllCards ? 0 : device;
-    mapping.lastCard = request.scope == RenameScope::AllCards ? request.listedCards : device + 1;
+    mapping.lastCard = request.scope == RenameScope::AllCards ? table.count : device + 1;
     for (unsigned d = mapping.firstCard; d < mapping.lastCard; ++d) {
-        const DeviceRecord& card = deviceTable.slots[d];
+        const DeviceRecord& card = table.slots[d];
         unsigned ports = PortCountOf(card);
         for (unsigned j = 0; j < ports; ++j) {
             std::uint16_t v = ComputeHubNumber(request.plan, card.locationPath, static_cast<std::uint16_t>(j),
@@ -124,7 +127,7 @@ void MapRun(const RunRequest& request, RunMapping& mapping) {
     }
 }
 
-unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size) {
+unsigned MarkRepeats(const DeviceTable& table, RunMapping& mapping, char* list, std::size_t size) {
     static std::bitset<65536> seen;
     static std::bitset<65536> repeated;
     seen.reset();
@@ -156,7 +159,7 @@ unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size) {
             if (mapping.ports[k].target == target) {
                 AppendFormat(list, size, "%s%u#P%u(%s)", separator, mapping.ports[k].card + 1u,
                              mapping.ports[k].port + 1u,
-                             FieldText(PortOf(mapping.ports[k]).portName, name, sizeof name));
+                             FieldText(PortOf(table, mapping.ports[k]).portName, name, sizeof name));
                 separator = ", ";
             }
         }
@@ -164,7 +167,7 @@ unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size) {
     return sharing;
 }
 
-void CheckMapping(RunMapping& mapping, bool report) {
+void CheckMapping(const DeviceTable& table, RunMapping& mapping, bool report) {
     PortUsageBits bits;
     ReadPortUsage(bits);
     for (unsigned i = 0; i < mapping.count; ++i) {
@@ -173,19 +176,19 @@ void CheckMapping(RunMapping& mapping, bool report) {
         if (claimed) {
             entry.marks |= kMarkClaimed;
         }
-        if (IsPortHeld(PortOf(entry), report)) {
+        if (IsPortHeld(PortOf(table, entry), report)) {
             entry.marks |= kMarkHeld;
         }
     }
 }
 
-void ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
-                   std::size_t claimedSize) {
+void ScanConflicts(const DeviceTable& table, RunMapping& mapping, char* inUseList, std::size_t inUseSize,
+                   char* claimedList, std::size_t claimedSize) {
     inUseList[0] = '\0';
     claimedList[0] = '\0';
-    ProgressSetRange(mainDialog, IDC_PROGRESS, static_cast<int>(PortCountOf(deviceTable.slots[mapping.firstCard])) + 3);
-    ProgressSetPos(mainDialog, IDC_PROGRESS, 0);
-    CheckMapping(mapping, true);
+    Report().ProgressRange(static_cast<int>(PortCountOf(table.slots[mapping.firstCard])) + 3);
+    Report().ProgressPosition(0);
+    CheckMapping(table, mapping, true);
     NameText name;
     for (unsigned i = 0; i < mapping.count; ++i) {
         const PortTarget& entry = mapping.ports[i];
@@ -193,34 +196,13 @@ void ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, 
             AppendFormat(claimedList, claimedSize, "COM%u,", static_cast<unsigned>(entry.target));
         }
         if ((entry.marks & kMarkHeld) != 0) {
-            AppendFormat(inUseList, inUseSize, "%s,", FieldText(PortOf(entry).portName, name, sizeof name));
+            AppendFormat(inUseList, inUseSize, "%s,", FieldText(PortOf(table, entry).portName, name, sizeof name));
         }
     }
 }
 
-namespace {
-
-// A piece of the preview: a line of the log block, or written to the console
-// at once.
-void PreviewPiece(LogBlock& block, bool toConsole, const char* format, ...) KESTROVA_PRINTF(3, 4);
-void PreviewPiece(LogBlock& block, bool toConsole, const char* format, ...) {
-    static char piece[kRawTextSize];
-    va_list arguments;
-    va_start(arguments, format);
-    piece[0] = '\0';
-    AppendFormatV(piece, sizeof piece, format, arguments);
-    va_end(arguments);
-    if (toConsole) {
-        ConsoleWrite(piece, false);
-    } else {
-        BlockAppend(block, "%s", piece);
-    }
-}
-
-}  // namespace
-
-bool PreviewRun(const RunRequest& request, bool toConsole) {
-    RunRefusal refusal = CheckRequest(request);
+bool PreviewRun(const DeviceTable& table, const RunRequest& request) {
+    RunRefusal refusal = CheckRequest(table, request);
     if (refusal == RunRefusal::NothingSelected) {
         LogMessage(kLogNoSelection);
     }
@@ -228,30 +210,29 @@ bool PreviewRun(const RunRequest& request, bool toConsole) {
         return false;
     }
     static RunMapping mapping;
-    MapRun(request, mapping);
+    MapRun(table, request, mapping);
     static char repeats[kRepeatListSize];
-    unsigned repeated = MarkRepeats(mapping, repeats, sizeof repeats);
-    CheckMapping(mapping, false);
+    unsigned repeated = MarkRepeats(table, mapping, repeats, sizeof repeats);
+    CheckMapping(table, mapping, false);
     unsigned claimed = 0;
     unsigned held = 0;
     static LogBlock block;
-    BlockBegin(block);
-    PreviewPiece(block, toConsole, "%s", kTextPreviewHead);
+    BlockBegin(block, true);
+    BlockAppend(block, "%s", kTextPreviewHead);
     NameText name;
     DescriptionText description;
     for (unsigned i = 0; i < mapping.count; ++i) {
         const PortTarget& entry = mapping.ports[i];
-        const PortRecord& port = PortOf(entry);
+        const PortRecord& port = PortOf(table, entry);
         claimed += (entry.marks & kMarkClaimed) != 0 ? 1 : 0;
         held += (entry.marks & kMarkHeld) != 0 ? 1 : 0;
-        PreviewPiece(block, toConsole, "\r\n%s:%s==>COM%u%s%s%s",
-                     FieldText(port.description, description, sizeof description),
-                     FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target),
-                     (entry.marks & kMarkClaimed) != 0 ? kTextPreviewClaimed : "",
-                     (entry.marks & kMarkHeld) != 0 ? kTextPreviewHeld : "",
-                     (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "");
+        BlockAppend(block, "\r\n%s:%s==>COM%u%s%s%s", FieldText(port.description, description, sizeof description),
+                    FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target),
+                    (entry.marks & kMarkClaimed) != 0 ? kTextPreviewClaimed : "",
+                    (entry.marks & kMarkHeld) != 0 ? kTextPreviewHeld : "",
+                    (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "");
     }
-    PreviewPiece(block, toConsole, kTextPreviewTotal, mapping.count, claimed, held, repeated);
+    BlockAppend(block, kTextPreviewTotal, mapping.count, claimed, held, repeated);
     BlockFlush(block);
     return true;
 }

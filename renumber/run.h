@@ -1,6 +1,7 @@
-// A rename run planned whole before anything changes: the request read once
-// from the main dialog, the mapping of every port to its target number, and
-// the checks of that mapping (repeated targets, claimed targets, held ports).
+// A rename run planned whole before anything changes: the request a front
+// end makes of the user's choices, the mapping of every port to its target
+// number, and the checks of that mapping (repeated targets, claimed targets,
+// held ports).
 #pragma once
 
 #include <cstddef>
@@ -11,18 +12,22 @@
 
 enum class RenameScope { SelectedPort, SelectedCard, AllCards };
 
-// Everything a run needs from the dialog, read once on the user-interface
-// thread when the run starts; the run never reads the controls again.
+// Everything a run needs of the user's choices, made once when the run is
+// asked for; the run never looks at a control.
 struct RunRequest {
     RenameScope scope;
-    int device;    // adapter list row, -1 for none
-    int port;      // port list row, -1 for none
+    int device;    // card (adapter list row), -1 for none
+    int port;      // port (port list row), -1 for none
     int startRow;  // start-number row (COM startRow+1), -1 for none
     NumberingPlan plan;
-    unsigned listedCards;  // rows of the adapter list, never more than the table holds
+    int category;  // the listing the rows name: category and order as enumerated
+    int order;
 };
 
-RunRequest ReadRunRequest();
+// The one way to make a request: the plan's start follows startRow, and the
+// hub masks count only for the hub plan.
+RunRequest MakeRunRequest(RenameScope scope, int device, int port, int startRow, bool hubPlan, HubMask upMask,
+                          HubMask downMask, int category, int order);
 
 enum : std::uint8_t { kMarkClaimed = 1, kMarkHeld = 2, kMarkRepeated = 4 };
 
@@ -45,35 +50,36 @@ struct RunMapping {
 
 // Why a request cannot run, after the cause has been logged; None when it can.
 enum class RunRefusal { None, NothingSelected, NoStartNumber, NoPorts };
-RunRefusal CheckRequest(const RunRequest& request);
+RunRefusal CheckRequest(const DeviceTable& table, const RunRequest& request);
 
-// With the upstream group on and the downstream group off, the hub formula
-// gives every card behind a hub the start number: such a plan is refused
-// (logged) in the card scopes, where it applies.
+// An upstream-only hub plan (see IsUpstreamOnlyPlan) is refused in the card
+// scopes, where it applies.
+bool IsUpstreamOnlyRequest(const RunRequest& request);
+// The same, logged.
 bool IsUpstreamOnly(const RunRequest& request);
 
 // Sequential numbers run on across the cards in table order; the hub plan
 // computes each port's number and a port it gives none takes the running
 // number; the selected port always takes the start number.
-void MapRun(const RunRequest& request, RunMapping& mapping);
+void MapRun(const DeviceTable& table, const RunRequest& request, RunMapping& mapping);
 
 // Marks targets given to more than one port; returns how many ports share a
 // target, and lists them ("COM30: 1#P1(COM3), 2#P1(COM5)", one number a line).
-unsigned MarkRepeats(RunMapping& mapping, char* list, std::size_t size);
+unsigned MarkRepeats(const DeviceTable& table, RunMapping& mapping, char* list, std::size_t size);
 
 // Marks claimed targets and ports another program holds open; with report,
 // logs each as the run does.
-void CheckMapping(RunMapping& mapping, bool report);
+void CheckMapping(const DeviceTable& table, RunMapping& mapping, bool report);
 
 // The lists the run's questions show: held ports ("COM12,COM13,") and claimed
 // targets ("COM5,COM6,"), shortened with "..." when full; empty when there
 // are none.
 constexpr inline std::size_t kInUseListSize = 4096;
 constexpr inline std::size_t kClaimedListSize = 8192;
-void ScanConflicts(RunMapping& mapping, char* inUseList, std::size_t inUseSize, char* claimedList,
-                   std::size_t claimedSize);
+void ScanConflicts(const DeviceTable& table, RunMapping& mapping, char* inUseList, std::size_t inUseSize,
+                   char* claimedList, std::size_t claimedSize);
 
-// Writes the mapping of a request to the log (or the console), one line a
-// port, as a run of the request would number them; changes nothing. false
-// (logged) when the request cannot run.
-bool PreviewRun(const RunRequest& request, bool toConsole);
+// Writes the mapping of a request to the reporter's output, one line a port,
+// as a run of the request would number them; changes nothing. false (logged)
+// when the request cannot run.
+bool PreviewRun(const DeviceTable& table, const RunRequest& request);

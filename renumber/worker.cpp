@@ -3,14 +3,12 @@
 #include "comdb/number_usage.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
-#include "renumber/journal.h"
+#include "resources/ids.h"
 #include "resources/strings.h"
 #include "services/log.h"
 #include "services/messages.h"
-#include "services/state.h"
+#include "services/reporter.h"
 #include "text/bounded_text.h"
-
-std::atomic<int> busyFlag{0};
 
 namespace {
 
@@ -20,27 +18,48 @@ constexpr std::size_t kLeftAloneSize = 4096;
 constexpr unsigned kRenamePauseMs = 10;
 constexpr unsigned kEnablePauseMs = 10;
 
-// The run's request: written by StartRenameRun before the worker starts, then
-// only read by the worker.
-RunRequest runRequest;
-// The worker's mapping and texts, too big for its stack.
+// The run's own cards, enumerated once it holds the machine; only the run
+// holding the lock reads or writes them.
+DeviceTable runCards;
+// The run's mapping and texts, too big for a stack.
 RunMapping runMapping;
 char resultText[kResultSize];
 // The journal undo and recovery read; only the run holding the lock uses it.
 Journal lastJournal;
 
-int undoRun = 1;
-
-void SetProgressRange(int maximum) { ProgressSetRange(mainDialog, IDC_PROGRESS, maximum); }
-void SetProgress(int position) { ProgressSetPos(mainDialog, IDC_PROGRESS, position); }
+void SetProgressRange(int maximum) { Report().ProgressRange(maximum); }
+void SetProgress(int position) { Report().ProgressPosition(position); }
 
 const char* Outcome(int ok) { return ok != 0 ? kTextSuccess : kTextFailure; }
 
+// Holds the machine's run lock for one run, from its first step to its last.
+class MachineLock {
+public:
+    MachineLock() : held_(AcquireRunLock(kRunLockWaitMs)) {}
+    ~MachineLock() {
+        if (held_) {
+            ReleaseRunLock();
+        }
+    }
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    bool held_;
+};
+
+RunOutcome MachineBusy() {
+    LogMessage(kLogMachineBusy);
+    Report().Tell(kTextMachineBusy);
+    return RunOutcome::Busy;
+}
+
 // The hub plan only makes sense for cards of one kind. true: go on.
-bool ConfirmMixedCards(unsigned listedCards) {
-    for (unsigned d = 1; d < listedCards; ++d) {
-        if (PortCountOf(deviceTable.slots[d]) != PortCountOf(deviceTable.slots[d - 1])) {
-            return !AskToAbandon(mainDialog, kTextMixedCards);
+bool ConfirmMixedCards(const DeviceTable& table) {
+    for (unsigned d = 1; d < table.count; ++d) {
+        if (PortCountOf(table.slots[d]) != PortCountOf(table.slots[d - 1])) {
+            return Report().Ask(Question::Abandon, kTextMixedCards);
         }
     }
     return true;
@@ -50,7 +69,7 @@ bool ConfirmMixedCards(unsigned listedCards) {
 // card scopes each line with the break before it. Each rename is journalled
 // before the next one starts.
 int RenamePort(unsigned index, const PortTarget& entry, bool breakAfter, char* result) {
-    PortRecord& port = deviceTable.slots[entry.card].ports[entry.port];
+    PortRecord& port = runCards.slots[entry.card].ports[entry.port];
     int ok = entry.target != 0 ? ModifyCOMName(port.portName, entry.target) : 0;
     if (ok != 0) {
         runJournal.ports[index].renamed = true;
@@ -66,7 +85,7 @@ int RenamePort(unsigned index, const PortTarget& entry, bool breakAfter, char* r
 }
 
 unsigned RenameSelectedPort(const PortTarget& entry, char* result) {
-    PortRecord& port = deviceTable.slots[entry.card].ports[entry.port];
+    PortRecord& port = runCards.slots[entry.card].ports[entry.port];
     SetProgressRange(3);
     ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 0, kEnableWaitMs);
     SetProgress(1);
@@ -89,12 +108,12 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         if (IsIdle(mapping, d)) {
             continue;
         }
-        DeviceRecord& card = deviceTable.slots[d];
+        DeviceRecord& card = runCards.slots[d];
         ChangeDeviceStatus(DevInfoSetValue(card.devInfoSet), card.devInfo, 0, kDisableWaitMs);
         SetProgress(static_cast<int>(d + 1));
         SleepMs(0);
     }
-    SetProgressRange(static_cast<int>(PortCountOf(deviceTable.slots[first])) + 3);
+    SetProgressRange(static_cast<int>(PortCountOf(runCards.slots[first])) + 3);
     unsigned failed = 0;
     for (unsigned i = 0; i < mapping.count; ++i) {
         const PortTarget& entry = mapping.ports[i];
@@ -102,7 +121,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         SetProgress(entry.port + 2);
         SleepMs(kRenamePauseMs);
         if (i + 1 == mapping.count || mapping.ports[i + 1].card != entry.card) {
-            SetProgress(static_cast<int>(PortCountOf(deviceTable.slots[entry.card])) + 3);
+            SetProgress(static_cast<int>(PortCountOf(runCards.slots[entry.card])) + 3);
         }
     }
     SetProgressRange(static_cast<int>(last));
@@ -113,7 +132,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         if (IsIdle(mapping, d)) {
             continue;
         }
-        DeviceRecord& card = deviceTable.slots[d];
+        DeviceRecord& card = runCards.slots[d];
         ChangeDeviceStatus(DevInfoSetValue(card.devInfoSet), card.devInfo, 1, kEnableWaitMs);
         SetProgress(static_cast<int>(d + 1));
         SleepMs(kEnablePauseMs);
@@ -125,23 +144,24 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
 // the questions, the journal, the renames and the report (with note after
 // it). Nothing changes before the whole mapping has been checked and the
 // journal written.
-RunOutcome RunMapped(RunMapping& mapping, bool portOnly, JournalKind kind, const char* note, char* result) {
+RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKind kind, const char* note,
+                     char* result) {
     static char repeats[kRepeatListSize];
-    if (MarkRepeats(mapping, repeats, sizeof repeats) != 0) {
+    if (MarkRepeats(runCards, mapping, repeats, sizeof repeats) != 0) {
         LogMessage(kLogRepeatedTargets, repeats);
         FormatText(result, kResultSize, kTextRepeatedTargets, repeats);
-        ShowInfo(mainDialog, result);
+        Report().Tell(result);
         return RunOutcome::NothingToDo;
     }
     static char inUseList[kInUseListSize];
     static char claimedList[kClaimedListSize];
-    ScanConflicts(mapping, inUseList, sizeof inUseList, claimedList, sizeof claimedList);
-    if (inUseList[0] != '\0' && !AskTableText(mainDialog, IDS_PORTS_HELD, inUseList, result, kResultSize)) {
+    ScanConflicts(runCards, mapping, inUseList, sizeof inUseList, claimedList, sizeof claimedList);
+    if (inUseList[0] != '\0' && !AskTableText(IDS_PORTS_HELD, inUseList, result, kResultSize)) {
         LogMessage(kLogCancelledHeld);
         return RunOutcome::Declined;
     }
     SetProgress(2);
-    if (claimedList[0] != '\0' && !AskTableText(mainDialog, IDS_NUMBERS_CLAIMED, claimedList, result, kResultSize)) {
+    if (claimedList[0] != '\0' && !AskTableText(IDS_NUMBERS_CLAIMED, claimedList, result, kResultSize)) {
         LogMessage(kLogCancelledClaimed);
         return RunOutcome::Declined;
     }
@@ -150,9 +170,9 @@ RunOutcome RunMapped(RunMapping& mapping, bool portOnly, JournalKind kind, const
     if (mapping.count == 0) {
         return RunOutcome::NothingToDo;
     }
-    BeginJournal(mapping, portOnly, kind);
+    BeginJournal(runCards, category, mapping, portOnly, kind);
     if (!SaveJournal(runJournal)) {
-        ShowInfo(mainDialog, kTextJournalNotSaved);
+        Report().Tell(kTextJournalNotSaved);
         return RunOutcome::PortFailed;
     }
 
@@ -167,36 +187,45 @@ RunOutcome RunMapped(RunMapping& mapping, bool portOnly, JournalKind kind, const
     }
     if (result[0] != '\0') {
         LogMessage("****%s", result);
-        ShowInfo(mainDialog, result);
+        Report().Tell(result);
     }
     return failed != 0 ? RunOutcome::PortFailed : RunOutcome::Done;
 }
 
-RunOutcome RunRename(const RunRequest& request, RunMapping& mapping, char* result) {
+RunOutcome RenameLocked(const RunRequest& request, const DeviceTable& seen, char* result) {
     SetProgressRange(3);
-    if (CheckRequest(request) != RunRefusal::None) {
-        ShowInfo(mainDialog, kTextSelectDevice);
+    if (CheckRequest(seen, request) != RunRefusal::None) {
+        Report().Tell(kTextSelectDevice);
         return RunOutcome::NothingToDo;
+    }
+    // What the user chose from may have changed while this run waited for
+    // the machine: another run, a card plugged in or out.
+    EnumerateCards(runCards, request.category, request.order);
+    if (!SameCards(runCards, seen)) {
+        LogMessage(kLogCardsChanged);
+        Report().Tell(kTextCardsChanged);
+        return RunOutcome::CardsChanged;
     }
     SetProgress(1);
     if (request.plan.hubMode != 0) {
-        if (!ConfirmMixedCards(request.listedCards)) {
+        if (!ConfirmMixedCards(runCards)) {
             return RunOutcome::Declined;
         }
         if (IsUpstreamOnly(request)) {
-            ShowInfo(mainDialog, kTextUpstreamOnly);
+            Report().Tell(kTextUpstreamOnly);
             return RunOutcome::NothingToDo;
         }
     }
-    AppendLog("\r\n");
+    AppendText("\r\n");
     LogMessage(kLogRunStart, static_cast<unsigned>(static_cast<std::uint16_t>(request.startRow + 1)));
-    MapRun(request, mapping);
-    return RunMapped(mapping, request.scope == RenameScope::SelectedPort, JournalKind::Rename, nullptr, result);
+    MapRun(runCards, request, runMapping);
+    return RunMapped(request.category, runMapping, request.scope == RenameScope::SelectedPort, JournalKind::Rename,
+                     nullptr, result);
 }
 
 // Undo is a run of its own over the mapping the last finished run's journal
-// gives back.
-RunOutcome RunUndo(RunMapping& mapping, char* result) {
+// gives back, on the cards of the category that run enumerated.
+RunOutcome UndoLocked(char* result) {
     SetProgressRange(3);
     static char reason[kJournalReasonSize];
     JournalLoad load = LoadJournal(lastJournal, reason, sizeof reason);
@@ -207,138 +236,87 @@ RunOutcome RunUndo(RunMapping& mapping, char* result) {
             FormatText(result, kResultSize, "%s", kTextNothingToUndo);
         }
         LogMessage("%s", result);
-        ShowInfo(mainDialog, result);
+        Report().Tell(result);
         return RunOutcome::NothingToDo;
     }
+    EnumerateCards(runCards, lastJournal.category, kOrderByPosition);
     static char leftAlone[kLeftAloneSize];
     static char note[kLeftAloneSize + 256];
     note[0] = '\0';
-    if (MapUndo(lastJournal, mapping, leftAlone, sizeof leftAlone) != 0) {
+    if (MapUndo(lastJournal, runCards, runMapping, leftAlone, sizeof leftAlone) != 0) {
         LogMessage(kLogUndoLeftAlone, leftAlone);
         FormatText(note, sizeof note, kTextUndoLeftAlone, leftAlone);
     }
-    if (mapping.count == 0) {
+    if (runMapping.count == 0) {
         FormatText(result, kResultSize, "%s%s", kTextNothingToUndo, note);
-        ShowInfo(mainDialog, result);
+        Report().Tell(result);
         return RunOutcome::NothingToDo;
     }
-    AppendLog("\r\n");
-    LogMessage(kLogUndoStart, mapping.count);
-    return RunMapped(mapping, lastJournal.portOnly, JournalKind::Undo, note, result);
-}
-
-bool ClaimRun() {
-    if (busyFlag.load() != 0) {
-        LogMessage(kLogRunRefused);
-        return false;
-    }
-    if (!AcquireRunLock(kRunLockWaitMs)) {
-        LogMessage(kLogMachineBusy);
-        ShowInfo(mainDialog, kTextMachineBusy);
-        return false;
-    }
-    busyFlag.store(1);
-    return true;
-}
-
-// Undo and recovery find the journal's cards in the list of the category
-// they were renamed under: the category combo is switched to it as the user
-// would switch it. User-interface thread, outside a run.
-void ListJournalCategory(const Journal& journal) {
-    if (journal.category != currentCategory) {
-        ComboSelectRow(mainDialog, IDC_CATEGORY, journal.category);
-        SendDialogMessage(mainDialog, kMsgCommand, CommandParam(IDC_CATEGORY, kComboSelChange), 0);
-    }
-}
-
-void ListLastRunCategory() {
-    static char reason[kJournalReasonSize];
-    if (busyFlag.load() == 0 && LoadJournal(lastJournal, reason, sizeof reason) == JournalLoad::Loaded) {
-        ListJournalCategory(lastJournal);
-    }
-}
-
-void StartWorker(void* undo) {
-    if (!StartThread(RenamePortsThread, undo)) {
-        LogLastError("CreateThread");
-        busyFlag.store(0);
-        ReleaseRunLock();
-    }
+    AppendText("\r\n");
+    LogMessage(kLogUndoStart, runMapping.count);
+    return RunMapped(lastJournal.category, runMapping, lastJournal.portOnly, JournalKind::Undo, note, result);
 }
 
 }  // namespace
 
-void StartRenameRun(const RunRequest& request) {
-    if (ClaimRun()) {
-        runRequest = request;
-        StartWorker(nullptr);
-    }
-}
-
-void StartUndoRun() {
-    ListLastRunCategory();
-    if (ClaimRun()) {
-        StartWorker(&undoRun);
-    }
-}
-
-void EndRenameRun() {
-    FillStartNumbers(true);
-    EnumerateDevices();
-    busyFlag.store(0);
-    ReleaseRunLock();
-}
-
-unsigned KESTROVA_CALLBACK RenamePortsThread(void* undo) {
-    // The result text also carries the questions.
-    resultText[0] = '\0';
-    if (undo != nullptr) {
-        RunUndo(runMapping, resultText);
-    } else {
-        RunRename(runRequest, runMapping, resultText);
-    }
-    SendDialogMessage(mainDialog, kMsgRunEnded, 0, 0);
-    return 0;
-}
-
-RunOutcome RunHere(const RunRequest* request) {
-    if (request == nullptr) {
-        ListLastRunCategory();
-    }
-    if (!ClaimRun()) {
-        return RunOutcome::Busy;
+RunOutcome RunRename(const RunRequest& request, const DeviceTable& seen) {
+    MachineLock lock;
+    if (!lock.Held()) {
+        return MachineBusy();
     }
     resultText[0] = '\0';
-    RunOutcome outcome =
-        request != nullptr ? RunRename(*request, runMapping, resultText) : RunUndo(runMapping, resultText);
-    EndRenameRun();
-    return outcome;
+    return RenameLocked(request, seen, resultText);
 }
 
-int RecoverInterruptedRun() {
+RunOutcome RunUndo() {
+    MachineLock lock;
+    if (!lock.Held()) {
+        return MachineBusy();
+    }
+    resultText[0] = '\0';
+    return UndoLocked(resultText);
+}
+
+bool LastRunCategory(int* category) {
+    static Journal journal;
     static char reason[kJournalReasonSize];
-    JournalLoad load = LoadJournal(lastJournal, reason, sizeof reason);
+    if (LoadJournal(journal, reason, sizeof reason) != JournalLoad::Loaded) {
+        return false;
+    }
+    *category = journal.category;
+    return true;
+}
+
+bool RecoverInterruptedRun(Recovery& recovery) {
+    recovery = Recovery{};
+    if (!AcquireRunLock(0)) {
+        return false;
+    }
+    JournalLoad load = LoadJournal(lastJournal, recovery.reason, sizeof recovery.reason);
     if (load == JournalLoad::Refused) {
-        LogMessage(kLogJournalRefused, reason);
-        return -1;
+        recovery.refused = true;
+        LogMessage(kLogJournalRefused, recovery.reason);
     }
-    if (load == JournalLoad::Missing || lastJournal.finished) {
-        return -1;
+    if (load != JournalLoad::Loaded || lastJournal.finished) {
+        ReleaseRunLock();
+        return false;
     }
-    int renamed = 0;
+    recovery.found = true;
+    recovery.ports = lastJournal.portCount;
     for (unsigned i = 0; i < lastJournal.portCount; ++i) {
-        renamed += lastJournal.ports[i].renamed ? 1 : 0;
+        recovery.renamed += lastJournal.ports[i].renamed ? 1 : 0;
     }
-    LogMessage(kLogRecoveryFound, lastJournal.portCount, static_cast<unsigned>(renamed));
-    ListJournalCategory(lastJournal);
+    LogMessage(kLogRecoveryFound, recovery.ports, recovery.renamed);
+    EnumerateCards(runCards, lastJournal.category, kOrderByPosition);
     for (unsigned k = 0; k < lastJournal.cardCount; ++k) {
         const JournalCard& card = lastJournal.cards[k];
-        int slot = FindJournalCard(card);
+        int slot = FindJournalCard(runCards, card);
         if (slot < 0) {
             LogMessage(kLogRecoveryCardMissing, card.usbId, card.location);
+            ++recovery.missingCards;
             continue;
         }
-        DeviceRecord& record = deviceTable.slots[slot];
+        DeviceRecord& record = runCards.slots[slot];
         if (lastJournal.portOnly) {
             PortRecord& port = record.ports[lastJournal.ports[0].port];
             ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 1, kEnableWaitMs);
@@ -352,6 +330,13 @@ int RecoverInterruptedRun() {
     if (SaveJournal(lastJournal)) {
         LogMessage(kLogRecoveryClosed);
     }
-    EnumerateDevices();
-    return renamed;
+    ReleaseRunLock();
+    return true;
+}
+
+unsigned KESTROVA_CALLBACK RenamePortsThread(void* context) {
+    const RunJob& job = *static_cast<const RunJob*>(context);
+    RunOutcome outcome = job.undo ? RunUndo() : RunRename(job.request, *job.seen);
+    job.ended(outcome);
+    return 0;
 }

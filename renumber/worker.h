@@ -1,53 +1,54 @@
-// The rename run: confirms the risks its mapping shows, takes the devices
-// offline, renames their ports, brings them back and reports every port.
-// Every run (dialog, command line, undo, recovery) holds the machine's run
-// lock for its whole length and keeps a journal of what it changes.
+// The rename run: takes the machine, finds the cards again, confirms the
+// risks its mapping shows, takes the devices offline, renames their ports,
+// brings them back and reports every port. Every run (rename, undo,
+// recovery) holds the machine's run lock from its first step to its last,
+// works on cards it enumerates itself once it holds the lock, and keeps a
+// journal of what it changes. Everything it says goes to the reporter.
 #pragma once
 
-#include <atomic>
-
-#include "platform/platform.h"
+#include "inventory/device_table.h"
+#include "renumber/journal.h"
 #include "renumber/run.h"
-
-// Set while a run exists, from the Change click that claims it to the end of
-// the run's last step. Written only on the user-interface thread (by
-// StartRenameRun and EndRenameRun); read on both.
-extern std::atomic<int> busyFlag;
-
-// Sent by the worker to the main dialog when its work is done; the dialog's
-// procedure then calls EndRenameRun on its own thread (WM_APP + 2).
-constexpr inline unsigned kMsgRunEnded = 0x8002;
 
 // How long a run waits for another run on the machine to end.
 constexpr inline unsigned kRunLockWaitMs = 3000;
 
 // How a run ended, as the command line reports it.
-enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy };
+enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy, CardsChanged };
 
-// On the user-interface thread: claims the run (and the machine's run lock)
-// with the request read once from the dialog and starts the worker. Starts
-// nothing when a run exists already, another run holds the machine (a box)
-// or the thread cannot start (logged).
-void StartRenameRun(const RunRequest& request);
-// The same for undoing the last finished run.
-void StartUndoRun();
+// Whole runs on the calling thread. A rename maps the request over the cards
+// it finds; when they are not the cards seen (what the request's rows name),
+// it stops before any change.
+RunOutcome RunRename(const RunRequest& request, const DeviceTable& seen);
+// Puts the ports of the last finished run back to their numbers before it.
+RunOutcome RunUndo();
 
-// On the user-interface thread, in one step: the start list moves to the first
-// free number, the lists are enumerated again, and only then is the run
-// released (and the machine's run lock).
-void EndRenameRun();
+// What the recovery found of a run that did not finish.
+struct Recovery {
+    bool refused;  // the journal could not be used: reason says why (logged)
+    char reason[kJournalReasonSize];
+    bool found;
+    unsigned ports;         // in that run's mapping
+    unsigned renamed;       // of those, renamed (undo can put them back)
+    unsigned missingCards;  // switched off by it and not found to switch on
+};
+// At start, only when no other run holds the machine (it may be the run
+// whose journal is open): a journal of a run that did not finish makes every
+// card that run switched off switch on again; what was found and done is
+// logged, and the journal is closed. false when there was nothing to mend.
+bool RecoverInterruptedRun(Recovery& recovery);
 
-// The worker thread's routine: nullptr runs the rename of the request given
-// to StartRenameRun, anything else the undo.
-unsigned KESTROVA_CALLBACK RenamePortsThread(void* undo);
+// The category the last run's cards were enumerated under; false without a
+// usable journal.
+bool LastRunCategory(int* category);
 
-// The command line: a whole run on the calling thread, from the claim to the
-// end; request nullptr undoes the last finished run.
-RunOutcome RunHere(const RunRequest* request);
-
-// At start, with the machine's run lock held and the lists enumerated: a
-// journal of a run that did not finish makes every card that run switched
-// off switch on again; what was found and done is logged, and the journal is
-// closed. Returns how many ports that run had renamed (undo can put them
-// back), or -1 when no run was left unfinished.
-int RecoverInterruptedRun();
+// A run for the worker thread: what to run, and who hears of its end.
+struct RunJob {
+    bool undo;
+    RunRequest request;
+    const DeviceTable* seen;
+    void (*ended)(RunOutcome outcome);
+};
+// The worker thread's routine: runs the job (a RunJob*), then calls its ended
+// on this thread.
+unsigned KESTROVA_CALLBACK RenamePortsThread(void* job);

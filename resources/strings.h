@@ -98,6 +98,13 @@ constexpr inline char kTextOfferUndo[] =
     "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡.\n其中%u个串口已被修改,是否撤销这些修改?";
 constexpr inline char kTextRecoveredUnattended[] =
     "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡;其中%u个串口已被修改,可用 /undo 撤销.\n";
+constexpr inline char kTextRecoveredCardsMissing[] =
+    "上次串口号修改未完成(程序中途结束);它停用的多串卡中有%u个未找到,无法重新启用;其中%u个串口已被修改,可用 /undo "
+    "撤销.\n";
+constexpr inline char kTextJournalRefusedAtStart[] = "修改记录无法使用:%s.\n";
+constexpr inline char kTextCardsChanged[] =
+    "多串卡在列出之后已改变(另一个串口号修改或设备插拔),本次修改未开始,未做任何修改.请重新查看多串卡列表后再试.";
+constexpr inline char kLogCardsChanged[] = "多串卡在列出之后已改变,本次修改未开始.";
 
 /* The command line. */
 constexpr inline char kTextAnsweredYes[] = "(/yes: 继续)";
@@ -117,8 +124,28 @@ constexpr inline char kTextUsageDetails[] =
     "  /preview           只显示串口号分配,不做任何修改\n"
     "  /undo              撤销上次完成的修改\n"
     "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
-    "        5 另一个修改正在进行, 6 未能启动64位程序\n";
+    "        5 另一个修改正在进行, 6 未能启动64位程序, 8 多串卡在列出后已改变(未做任何修改)\n";
 constexpr inline char kTextBadArgument[] = "参数错误: %s\n";
+constexpr inline char kCliTooMany[] = "参数过多或过长";
+constexpr inline char kCliUnknown[] = "未知参数";
+constexpr inline char kCliRepeated[] = "重复的参数";
+constexpr inline char kCliMissingValue[] = "缺少参数值";
+constexpr inline char kCliBadCard[] = "/card 需要多串卡序号 1-64";
+constexpr inline char kCliBadPort[] = "/port 需要 多串卡序号:串口序号,如 1:2";
+constexpr inline char kCliBadStart[] = "/start 需要 COM1-COM256";
+constexpr inline char kCliBadPlan[] = "/plan 需要 seq 或 hub";
+constexpr inline char kCliBadHubPorts[] = "Hub端口需要 1-8 的列表(如 1,2,3,4)或 off";
+constexpr inline char kCliBadCategory[] = "/category 需要 all, usb, pci 或 other";
+constexpr inline char kCliBadOrder[] = "/order 需要 position 或 ports";
+constexpr inline char kCliNoCommand[] = "需要 /list, /renumber, /preview, /undo 或 /help 之一";
+constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list";
+constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber";
+constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber 和 /undo";
+constexpr inline char kCliNotForUndo[] = "/category 和 /order 不用于 /undo";
+constexpr inline char kCliRenumberOnly[] = "/card, /port, /all, /start, /plan, /up, /down 只用于 /renumber";
+constexpr inline char kCliNeedScope[] = "/renumber 需要 /card N, /port N:M 或 /all";
+constexpr inline char kCliHubPortsHubOnly[] = "/up 和 /down 只用于 /plan hub";
+constexpr inline char kCliHubUsbOnly[] = "/plan hub 只用于USB多串卡(/category usb)";
 constexpr inline char kTextNoSuchCard[] = "没有第%d个多串卡(共%u个).\n";
 constexpr inline char kTextNoSuchPort[] = "第%d个多串卡没有第%d个串口(共%u个).\n";
 constexpr inline char kTextNoCards[] = "未找到多串卡.\n";

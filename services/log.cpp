@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "resources/ids.h"
-#include "services/state.h"
+#include "platform/platform.h"
+#include "services/reporter.h"
 
 std::atomic<unsigned> lineCounter{0};
 
@@ -24,16 +24,9 @@ void FormatTimestamped(char* line, std::size_t reserve, const char* format, va_l
     AppendFormatV(line, kLogLineSize - reserve, format, arguments);
 }
 
-// One message to the main dialog, handled on its thread as one step.
-void AppendToLog(Window window, int controlId, const char* text) {
-    if (window != nullptr) {
-        SendDialogMessage(window, kMsgAppendLog, static_cast<uintptr_t>(controlId), reinterpret_cast<intptr_t>(text));
-    }
-}
-
 void Emit(const char* line) {
     DebugOutput(line);
-    AppendToLog(mainDialog, IDC_LOG, line);
+    Report().LogText(line);
 }
 
 // The raw-text rule: at most kRawTextSize - 1 bytes; text that did not fit is
@@ -78,27 +71,31 @@ void LogLastError(const char* format, ...) {
     Emit(line);
 }
 
-void AppendText(Window window, int controlId, const char* format, ...) {
+void AppendText(const char* format, ...) {
     char text[kRawTextSize];
     va_list arguments;
     va_start(arguments, format);
     FormatRaw(text, format, arguments);
     va_end(arguments);
-    AppendToLog(window, controlId, text);
+    Report().LogText(text);
 }
 
-void AppendLog(const char* text) { AppendText(mainDialog, IDC_LOG, "%s", text); }
-
-void BlockBegin(LogBlock& block) {
+void BlockBegin(LogBlock& block, bool toOutput) {
     block.text[0] = '\0';
     block.used = 0;
+    block.toOutput = toOutput;
 }
 
 void BlockFlush(LogBlock& block) {
     if (block.used > 0) {
-        AppendToLog(mainDialog, IDC_LOG, block.text);
+        if (block.toOutput) {
+            Report().Output(block.text);
+        } else {
+            Report().LogText(block.text);
+        }
     }
-    BlockBegin(block);
+    block.text[0] = '\0';
+    block.used = 0;
 }
 
 void BlockAppend(LogBlock& block, const char* format, ...) {
@@ -114,8 +111,8 @@ void BlockAppend(LogBlock& block, const char* format, ...) {
         va_end(retry);
         return;
     }
-    // The piece goes whole into the next append; one longer than a raw text
-    // is cut by the raw-text rule first.
+    // The piece goes whole into the next text; one longer than a raw text is
+    // cut by the raw-text rule first.
     block.text[block.used] = '\0';
     BlockFlush(block);
     char piece[kRawTextSize];

@@ -1,6 +1,6 @@
 // The Windows entry point; everything else is in RunKestrova.
 #include <windows.h>
 
-#include "ui/main_dialog.h"
+#include "ui/entry.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunKestrova(); }

@@ -3,21 +3,17 @@
 #include <cstring>
 
 #include "comdb/number_usage.h"
-#include "comdb/usage_dialog.h"
+#include "core/program.h"
 #include "inventory/devmgr.h"
-#include "inventory/views.h"
 #include "kestrova_version.h"
-#include "renumber/plan.h"
-#include "renumber/run.h"
-#include "renumber/worker.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
 #include "services/log.h"
-#include "services/messages.h"
-#include "services/state.h"
 #include "text/bounded_text.h"
-#include "ui/cli.h"
+#include "ui/dialog_reporter.h"
 #include "ui/log_edit.h"
+#include "ui/main_views.h"
+#include "ui/usage_dialog.h"
 
 namespace {
 
@@ -27,43 +23,18 @@ constexpr std::size_t kQuestionSize = 1024;
 constexpr std::size_t kTitleSize = 128;
 constexpr unsigned kCommonControlClasses = 1;
 
-constexpr int kDefaultDownPorts[] = {IDC_DOWN_PORT1, IDC_DOWN_PORT2, IDC_DOWN_PORT3, IDC_DOWN_PORT4};
-// What a run's request is read from: locked while the run lasts, so what the
-// user sees is what the run does.
-constexpr int kRequestControls[] = {IDC_ADAPTER_LIST,    IDC_PORT_LIST,  IDC_CATEGORY,  IDC_ORDER,
-                                    IDC_SCOPE_PORT,      IDC_SCOPE_CARD, IDC_SCOPE_ALL, IDC_START_NUMBER,
-                                    IDC_PLAN_SEQUENTIAL, IDC_ENUMERATE,  IDC_CHANGE};
+// Sent by a run's worker when its work is done; the dialog ends the run on
+// its own thread (WM_APP + 2).
+constexpr unsigned kMsgRunEnded = 0x8002;
 
 // Whether the system is 64-bit Windows; written by InitMainDialog.
 bool osIs64;
 // Registration for USB device interface notifications; user-interface thread only.
 void* usbNotification = nullptr;
 
-// Every enabled state of the main dialog, from the run, the category, the
-// plan and the hub switches.
-void UpdateControlStates() {
-    bool idle = busyFlag.load() == 0;
-    for (int id : kRequestControls) {
-        EnableControl(mainDialog, id, idle);
-    }
-    // The hub plan exists only for USB cards.
-    EnableControl(mainDialog, IDC_PLAN_HUB, idle && ComboGetSelection(mainDialog, IDC_CATEGORY) == kCategoryUsb);
-    bool hubPlan = idle && IsButtonChecked(mainDialog, IDC_PLAN_HUB);
-    EnableControl(mainDialog, IDC_HUB_UP, hubPlan);
-    EnableControl(mainDialog, IDC_HUB_DOWN, hubPlan);
-    bool upOn = hubPlan && IsButtonChecked(mainDialog, IDC_HUB_UP);
-    bool downOn = hubPlan && IsButtonChecked(mainDialog, IDC_HUB_DOWN);
-    for (int box : kUpPortBoxes) {
-        EnableControl(mainDialog, box, upOn);
-    }
-    for (int box : kDownPortBoxes) {
-        EnableControl(mainDialog, box, downOn);
-    }
-}
-
-// A run reads the device table without a lock: no enumeration rewrites it
-// under the run, which enumerates itself when it ends. Under Wine a disabled
-// button still raises its command, so the lock alone is not enough.
+// A run reads its own cards, but the lists stay as the run's request saw them
+// until it ends and enumerates. Under Wine a disabled button still raises its
+// command, so the lock of the controls alone is not enough.
 void RefreshDevices() {
     if (busyFlag.load() != 0) {
         LogMessage(kLogListsAfterRun);
@@ -77,7 +48,7 @@ void RefreshDevices() {
 void CloseUnlessRunning(Window window) {
     if (busyFlag.load() != 0) {
         LogMessage(kLogCloseRefused);
-        ShowInfo(window, kTextRunActive);
+        ShowProgramBox(window, kTextRunActive, kBoxInfoOk);
         return;
     }
     DestroyDialog(window);
@@ -91,38 +62,54 @@ void OnCategoryChange() {
     RefreshDevices();
 }
 
-// A run refuses to start while another one lasts (logged).
-void StartRun() {
-    StartRenameRun(ReadRunRequest());
+// The worker's last step: one message, so the dialog ends the run on its own
+// thread.
+void OnRunEnded(RunOutcome) { SendDialogMessage(mainDialog, kMsgRunEnded, 0, 0); }
+
+// In one step: nothing the user does can land between the refill, the
+// re-enumeration and the release of the run.
+void EndRenameRun() {
+    FillStartNumbers(true);
+    EnumerateDevices();
+    EndRun();
     UpdateControlStates();
 }
 
+// A run refuses to start while another one lasts (logged).
+void StartRun() {
+    StartRenameRun(ReadRunRequest(), OnRunEnded);
+    UpdateControlStates();
+}
+
+// The cards of the category the last run changed are listed, so the user
+// sees what it changed and what an undo puts back.
+void ListLastRunCategory() {
+    int category = 0;
+    if (busyFlag.load() == 0 && LastRunCategory(&category) && category != ListedCategory()) {
+        ComboSelectRow(mainDialog, IDC_CATEGORY, category);
+        OnCategoryChange();
+    }
+}
+
 void StartUndo() {
-    StartUndoRun();
+    ListLastRunCategory();
+    StartUndoRun(OnRunEnded);
     UpdateControlStates();
 }
 
 // A run that ended half-way (its process killed, the power lost) is mended
-// before anything else: only when no other run holds the machine, as that run
-// may be the one whose journal is open.
+// before anything else.
 void RecoverAtStart() {
-    if (!AcquireRunLock(0)) {
+    Recovery recovery;
+    if (!RecoverInterruptedRun(recovery)) {
         return;
     }
-    int renamed = RecoverInterruptedRun();
-    ReleaseRunLock();
-    if (renamed < 0) {
-        return;
-    }
-    char text[kQuestionSize];
-    if (IsUnattended()) {
-        FormatText(text, sizeof text, kTextRecoveredUnattended, static_cast<unsigned>(renamed));
-        ConsoleWrite(text, true);
-        return;
-    }
-    if (renamed > 0) {
-        FormatText(text, sizeof text, kTextOfferUndo, static_cast<unsigned>(renamed));
-        if (AskYesNo(mainDialog, text)) {
+    RefreshDevices();
+    ListLastRunCategory();
+    if (recovery.renamed > 0) {
+        char text[kQuestionSize];
+        FormatText(text, sizeof text, kTextOfferUndo, recovery.renamed);
+        if (ShowProgramBox(mainDialog, text, kBoxInfoYesNo) == kAnswerYes) {
             StartUndo();
         }
     }
@@ -153,24 +140,23 @@ bool IsUsbInterfaceChange(uintptr_t wParam, intptr_t lParam) {
 void OnInitDialog(Window window) {
     mainDialog = window;
     HoldLogEdit();
+    InstallDialogReporter(window);
     InitMainDialog();
     // Opened once more; the new handle (invalid after a failure) replaces the
     // one the start-list fill opened, and the next fill retries.
-    ComDbHandle handle = InvalidComDb();
-    long result = ComDbOpen(&handle);
-    comDb.store(result == 0 ? handle : InvalidComDb());
-    if (result != 0) {
-        // The database returns its error instead of setting the thread's.
-        SetLastErrorCode(static_cast<unsigned>(result));
-        LogLastError("DBOpen");
-    }
+    ReopenComDb();
     InitDevManagerLib();
-    // Called, not clicked: a click may not reach a dialog that is not active,
-    // and the command line's dialog is never shown.
+    // Called, not clicked: a click may not reach a dialog that is not active.
     RefreshDevices();
     RegisterUsbNotification(true);
     AttachAccelerators(window, IDR_ACCELERATORS);
     RecoverAtStart();
+}
+
+void RunUsageDialog(Window window) {
+    RunModalDialog(IDD_USAGE, window, UsageDialogProc);
+    // Focus back on the start-number combo refreshes its In use marks.
+    SetControlFocus(window, IDC_START_NUMBER);
 }
 
 intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
@@ -185,7 +171,7 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         RunModalDialog(IDD_ABOUT, window, AboutDialogProc);
         return 0;
     case IDM_PREVIEW:
-        PreviewRun(ReadRunRequest(), false);
+        PreviewRequest(ReadRunRequest());
         return 0;
     case IDM_UNDO:
         StartUndo();
@@ -213,7 +199,7 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         StartRun();
         return 0;
     case IDC_USAGE:
-        RunModalDialog(IDD_USAGE, window, UsageDialogProc);
+        RunUsageDialog(window);
         return 0;
     case IDC_ENUMERATE:
         RefreshDevices();
@@ -257,9 +243,11 @@ void InitMainDialog() {
     SetButtonChecked(mainDialog, IDC_SCOPE_CARD, true);
     ClickButton(mainDialog, IDC_PLAN_SEQUENTIAL);
     EditRaiseLimit(mainDialog, IDC_LOG);
-    SetButtonChecked(mainDialog, IDC_HUB_DOWN, true);
-    for (int box : kDefaultDownPorts) {
-        SetButtonChecked(mainDialog, box, true);
+    SetButtonChecked(mainDialog, IDC_HUB_UP, (kDefaultUpMask & kHubGroupOn) != 0);
+    SetButtonChecked(mainDialog, IDC_HUB_DOWN, (kDefaultDownMask & kHubGroupOn) != 0);
+    for (unsigned port = 0; port < kHubPorts; ++port) {
+        SetButtonChecked(mainDialog, kUpPortBoxes[port], (kDefaultUpMask >> port & 1u) != 0);
+        SetButtonChecked(mainDialog, kDownPortBoxes[port], (kDefaultDownMask >> port & 1u) != 0);
     }
     for (const char* row : kOrderRows) {
         ComboAddRow(mainDialog, IDC_ORDER, row);
@@ -287,8 +275,11 @@ intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintp
         return 0;
     case kMsgCommand:
         return OnCommand(window, message, wParam, lParam);
-    case kMsgAppendLog:
-        AppendToLogEdit(window, static_cast<int>(wParam), reinterpret_cast<const char*>(lParam));
+    case kMsgReportsQueued:
+        ShowQueuedReports();
+        return 0;
+    case kMsgAskUser:
+        AnswerQueuedQuestion(lParam);
         return 0;
     case kMsgShowWindow:
         if (wParam != 0) {
@@ -299,10 +290,7 @@ intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintp
         ShowHeldLogText(window);
         return 0;
     case kMsgRunEnded:
-        // One step: nothing the user does can land between the refill, the
-        // re-enumeration and the release of the run.
         EndRenameRun();
-        UpdateControlStates();
         return 0;
     case kMsgDeviceChange:
         // Posted, not sent: the broadcast returns at once. Ignored during a
@@ -334,50 +322,4 @@ intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uint
     default:
         return 0;
     }
-}
-
-namespace {
-
-// Under the 32-bit emulation the 64-bit copy does the work: with arguments it
-// gets them whole and its exit code becomes this program's.
-int HandOver(bool withArguments) {
-    // Any folder Windows can hold; user-interface thread only.
-    static char folder[kLongPathSize];
-    static char arguments[kLongPathSize];
-    static char command[2 * kLongPathSize + 32];
-    arguments[0] = '\0';
-    // Quoted: a folder name with blanks must not start a different program.
-    bool built = GetCurrentFolder(folder, sizeof folder) &&
-                 (!withArguments || GetArgumentsText(arguments, sizeof arguments)) &&
-                 FormatText(command, sizeof command, "\"%s\\X64\\Kestrova_X64.EXE\"%s%s", folder,
-                            withArguments ? " " : "", arguments);
-    if (!withArguments) {
-        if (!built || RunProgram(command) < 32) {
-            ShowMessageBox(nullptr, kTextStartFailed, kStartFailCaption, kBoxWarningOk);
-        }
-        return 0;
-    }
-    unsigned exitCode = 0;
-    if (!built || !RunProgramAndWait(command, &exitCode)) {
-        ConsoleWrite(kTextStartFailed, true);
-        ConsoleWrite("\n", true);
-        return kExitHandOverFailed;
-    }
-    return static_cast<int>(exitCode);
-}
-
-}  // namespace
-
-int RunKestrova() {
-    static ArgumentList arguments;
-    GetProgramArguments(arguments);
-    bool withArguments = arguments.count > 0 || arguments.overflow;
-    bool isWow64 = false;
-    if (QueryWow64(&isWow64) && isWow64) {
-        return HandOver(withArguments);
-    }
-    if (withArguments) {
-        return RunCommandLine(arguments);
-    }
-    return static_cast<int>(RunModalDialog(IDD_MAIN, nullptr, MainDialogProc));
 }

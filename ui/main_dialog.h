@@ -7,6 +7,3 @@ void InitMainDialog();
 intptr_t KESTROVA_CALLBACK MainDialogProc(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 intptr_t KESTROVA_CALLBACK AboutDialogProc(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void RegisterUsbNotification(bool on);
-// The program: hands over to the 64-bit build on 64-bit Windows, else runs
-// the main dialog. Returns the exit code.
-int RunKestrova();

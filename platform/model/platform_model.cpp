@@ -116,9 +116,13 @@ struct SentCall {
     bool done;
 };
 
+// A posted click (message 0) or a posted message.
 struct PostedClick {
     ModelWindow* dialog;
     int id;
+    unsigned message;
+    uintptr_t wParam;
+    intptr_t lParam;
 };
 
 struct Timer {
@@ -844,9 +848,20 @@ void ClickButton(Window dialog, int id) {
 void PostButtonClick(Window dialog, int id) {
     std::lock_guard lock(Lock());
     if (ModelWindow* w = LiveLocked(dialog)) {
-        ThreadLocked(w->owner).posted.push_back(PostedClick{w, id});
+        ThreadLocked(w->owner).posted.push_back(PostedClick{w, id, 0, 0, 0});
         Wake().notify_all();
     }
+}
+
+bool PostDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    std::lock_guard lock(Lock());
+    ModelWindow* w = LiveLocked(dialog);
+    if (w == nullptr) {
+        return false;
+    }
+    ThreadLocked(w->owner).posted.push_back(PostedClick{w, 0, message, wParam, lParam});
+    Wake().notify_all();
+    return true;
 }
 
 bool IsButtonChecked(Window dialog, int id) {
@@ -1435,8 +1450,13 @@ void ModelPump() {
     for (std::size_t i = 0; i < queued && !self.posted.empty(); ++i) {
         PostedClick click = self.posted.front();
         self.posted.pop_front();
+        bool live = LiveLocked(click.dialog) != nullptr;
         lock.unlock();
-        ClickNow(click.dialog, click.id);
+        if (click.message == 0) {
+            ClickNow(click.dialog, click.id);
+        } else if (live) {
+            SendToProc(click.dialog, click.message, click.wParam, click.lParam);
+        }
         lock.lock();
         while (!self.sent.empty()) {
             RunOneSent(lock, self);
@@ -1919,14 +1939,6 @@ bool AcquireRunLock(unsigned waitMs) {
 void ReleaseRunLock() {
     std::lock_guard lock(MachineLock());
     Machine().lockOwned = false;
-}
-
-Window CreateHiddenDialog(int templateId, DialogProc proc) {
-    ModelWindow* w = CreateDialogWindow(templateId, proc, nullptr, false);
-    if (w != nullptr) {
-        Initialise(w);
-    }
-    return w;
 }
 
 void ModelResetMachine() {

@@ -286,6 +286,10 @@ intptr_t SendDialogMessage(Window dialog, unsigned message, uintptr_t wParam, in
     return SendMessageW(dialog, message, wParam, lParam);
 }
 
+bool PostDialogMessage(Window dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return PostMessageW(dialog, message, wParam, lParam) != 0;
+}
+
 void StartWindowTimer(Window window, unsigned id, unsigned ms) { SetTimer(window, id, ms, nullptr); }
 
 void StopWindowTimer(Window window, unsigned id) { KillTimer(window, id); }
@@ -751,12 +755,6 @@ void ReleaseRunLock() {
     if (runLock != nullptr) {
         ReleaseMutex(runLock);
     }
-}
-
-Window CreateHiddenDialog(int templateId, DialogProc proc) {
-    // The templates have no WS_VISIBLE: the dialog stays off screen.
-    return CreateDialogParamW(ProgramModule(), MAKEINTRESOURCEW(templateId), nullptr, reinterpret_cast<DLGPROC>(proc),
-                              0);
 }
 
 // ---- COM port database ----

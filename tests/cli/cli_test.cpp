@@ -13,6 +13,8 @@
 #include "resources/strings.h"
 #include "tests/logic/program_fixture.h"
 #include "ui/cli.h"
+#include "ui/cli_args.h"
+#include "ui/entry.h"
 
 namespace {
 

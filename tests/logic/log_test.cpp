@@ -45,7 +45,7 @@ TEST_F(LogTest, TimestampedLinesShareOneRisingCounter) {
 }
 
 TEST_F(LogTest, RawTextHasNoPrefixAndIsNoDebuggerOutput) {
-    AppendText(dialog, IDC_LOG, "\r\n|--%d#", 1);
+    AppendText("\r\n|--%d#", 1);
     EXPECT_EQ(Log(), "\r\n|--1#");
     EXPECT_EQ(ModelDebugText(), "");
 }
@@ -67,7 +67,7 @@ TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
     std::string wide;
     for (int i = 0; i < 4000; ++i)
         wide += "中";
-    auto raw = [&](const std::string& text) { AppendText(dialog, IDC_LOG, "%s", text.c_str()); };
+    auto raw = [&](const std::string& text) { AppendText("%s", text.c_str()); };
     auto line = [](const std::string& text) { LogMessage("%s", text.c_str()); };
     auto errorLine = [](const std::string& text) {
         SetLastErrorCode(5);

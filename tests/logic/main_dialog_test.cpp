@@ -6,6 +6,7 @@
 #include "program_fixture.h"
 #include "resources/strings.h"
 #include "services/log.h"
+#include "ui/entry.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ TEST_F(MainDialogTest, StartUpState) {
     EXPECT_EQ(ComboGetSelection(dialog, IDC_CATEGORY), 1);
     ModelComboRow(dialog, IDC_CATEGORY, 3, &text);
     EXPECT_EQ(text, "TAV UART Category:  BLE/Ethernet To UART");
-    EXPECT_EQ(currentCategory, 1);
+    EXPECT_EQ(ListedCategory(), 1);
     ModelComboRow(dialog, IDC_ORDER, 1, &text);
     EXPECT_EQ(text, "按转串口数排列");
     EXPECT_EQ(ComboGetSelection(dialog, IDC_ORDER), 0);
@@ -109,7 +110,7 @@ TEST_F(MainDialogTest, TheStartsLogTextGoesInPiecesOnceTheWindowIsShown) {
     EXPECT_LE(first.size(), 16u * 1024);
     EXPECT_EQ(first.back(), '\n');
     const char later[] = "later\r\n";
-    ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(later));
+    Report().LogText(later);
     EXPECT_EQ(Log(), first);
     PumpStartLog();
     const std::string whole = Log();
@@ -126,9 +127,7 @@ TEST_F(MainDialogTest, TheStartsLogTextGoesInPiecesOnceTheWindowIsShown) {
 TEST_F(MainDialogTest, TheHeldLogTextsEdges) {
     LoadCards({{.ports = 2}});
     dialog = ModelOpenDialog(IDD_MAIN, MainDialogProc);
-    auto append = [&](const std::string& text) {
-        ModelSendMessage(dialog, kMsgAppendLog, IDC_LOG, reinterpret_cast<intptr_t>(text.c_str()));
-    };
+    auto append = [&](const std::string& text) { Report().LogText(text.c_str()); };
     const std::string fits(kLogBlockSize - 1, 'x');
     const std::string tooBig(kLogBlockSize, 'z');
     ClickButton(dialog, IDC_CLEAR);
@@ -140,7 +139,7 @@ TEST_F(MainDialogTest, TheHeldLogTextsEdges) {
     EXPECT_EQ(Log(), fits + "y" + tooBig);
 
     ClickButton(dialog, IDC_CLEAR);
-    const std::string lines[] = {std::string(99, 'a') + "\n", std::string(16283, 'b') + "\n",  // to byte 16384
+    const std::string lines[] = {std::string(99, 'a') + "\n", std::string(16283, 'b') + "\n",   // to byte 16384
                                  std::string(99, 'c') + "\n", std::string(16284, 'd') + "\n"};  // to byte 16385
     for (const std::string& line : lines) {
         append(line);

@@ -4,21 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "comdb/number_usage.h"
+#include "core/program.h"
 #include "inventory/device_table.h"
 #include "inventory/views.h"
 #include "platform/model/model.h"
 #include "renumber/journal.h"
 #include "renumber/worker.h"
 #include "resources/ids.h"
-#include "services/state.h"
+#include "services/reporter.h"
 #include "simulator/sim_control.h"
 #include "ui/main_dialog.h"
+#include "ui/main_views.h"
 
 // One card of a simulated description.
 struct CardSpec {
@@ -64,6 +68,71 @@ inline std::string CardsJson(const std::vector<CardSpec>& cards) {
     return nlohmann::json{{"statusDelayMs", 0}, {"cards", list}}.dump();
 }
 
+// What the core reports, as a front end would get it: every report one
+// event ("log:", "range:", "pos:", "ask:", "tell:", "out:" and its text or
+// value), questions answered from a queue (go on when it is empty, counted as
+// unscripted). Library calls can be put among them from a simulator hook.
+class TestReporter final : public Reporter {
+public:
+    void LogText(const char* text) override {
+        std::lock_guard lock(mutex_);
+        log_ += text;
+    }
+    void ProgressRange(int maximum) override { Add("range:" + std::to_string(maximum)); }
+    void ProgressPosition(int position) override { Add("pos:" + std::to_string(position)); }
+    bool Ask(Question, const char* text) override {
+        Add(std::string("ask:") + text);
+        std::lock_guard lock(mutex_);
+        if (answers_.empty()) {
+            ++unscripted_;
+            return true;
+        }
+        bool goOn = answers_.front();
+        answers_.pop_front();
+        return goOn;
+    }
+    void Tell(const char* text) override { Add(std::string("tell:") + text); }
+    void Output(const char* text) override {
+        std::lock_guard lock(mutex_);
+        output_ += text;
+    }
+    void Add(const std::string& event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(event);
+    }
+    void Answer(bool goOn) { answers_.push_back(goOn); }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        events_.clear();
+        answers_.clear();
+        log_.clear();
+        output_.clear();
+        unscripted_ = 0;
+    }
+    // The events that start with prefix ("ask:", "tell:"), without it.
+    std::vector<std::string> Events(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& e : events_) {
+            if (e.compare(0, prefix.size(), prefix) == 0) {
+                found.push_back(e.substr(prefix.size()));
+            }
+        }
+        return found;
+    }
+    const std::vector<std::string>& All() const { return events_; }
+    const std::string& Log() const { return log_; }
+    const std::string& Output() const { return output_; }
+    int Unscripted() const { return unscripted_; }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+    std::deque<bool> answers_;
+    std::string log_;
+    std::string output_;
+    int unscripted_ = 0;
+};
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -72,7 +141,7 @@ protected:
         comDb.store(InvalidComDb());
         busyFlag.store(0);
         mainDialog = nullptr;
-        ResetDeviceTable();
+        InstallReporter(nullptr);
         ModelSetLocalTime(LocalTime{14, 3, 59, 82});
     }
 
@@ -81,6 +150,7 @@ protected:
         if (dialog != nullptr && ModelIsWindow(dialog)) {
             ModelSendMessage(dialog, kMsgDestroy, 0, 0);
         }
+        InstallReporter(nullptr);
         ModelReset();
         SimReset();
         mainDialog = nullptr;

@@ -1,5 +1,6 @@
-// Whole rename runs: the worker on its own thread against the in-memory
-// dialog and the card simulator, with scripted answers.
+// Whole rename runs: the core's runs with a recording reporter and scripted
+// answers against the card simulator, then the main dialog's runs with the
+// worker on its own thread.
 #include "renumber/worker.h"
 
 #include <atomic>
@@ -8,61 +9,98 @@
 #include <thread>
 #include <vector>
 
+#include "inventory/devmgr.h"
 #include "program_fixture.h"
+#include "resources/strings.h"
 
 namespace {
 
-class RenameRunTest : public ProgramTest {
+// The library's status changes and renames, one a line ("Change(0,-1,0,3000)",
+// "Modify(COM3,20)=1"), enumerations left out.
+std::vector<std::string> RunCalls() {
+    std::vector<std::string> calls;
+    for (int i = 0; i < SimCallCount(); ++i) {
+        SimCall call = SimCallAt(i);
+        char line[128];
+        if (call.kind == SimCallKind::change) {
+            std::snprintf(line, sizeof line, "Change(%d,%d,%u,%u)", call.card, call.port, call.enable, call.timeMs);
+        } else if (call.kind == SimCallKind::modify) {
+            std::snprintf(line, sizeof line, "Modify(%s,%u)=%ld", call.portName, call.number, call.result);
+        } else {
+            continue;
+        }
+        calls.emplace_back(line);
+    }
+    return calls;
+}
+
+int Enumerations() {
+    int count = 0;
+    for (int i = 0; i < SimCallCount(); ++i) {
+        count += SimCallAt(i).kind == SimCallKind::enumerate ? 1 : 0;
+    }
+    return count;
+}
+
+void HoldPort(const char* name) {
+    std::string path = std::string("\\\\.\\") + name;
+    ModelSetPortResult(path.c_str(), 5);
+}
+
+// Puts each status change and rename among the reported events.
+void RecordCall(void* context, const SimCall& call) {
+    static_cast<TestReporter*>(context)->Add(call.kind == SimCallKind::modify ? "call:modify" : "call:change");
+}
+
+// The progress, position/maximum, as reported before each status change and rename.
+std::string ProgressAtCalls(const TestReporter& reporter) {
+    std::string seen;
+    std::string range = "?";
+    std::string position = "?";
+    for (const std::string& e : reporter.All()) {
+        if (e.rfind("range:", 0) == 0) {
+            range = e.substr(6);
+        } else if (e.rfind("pos:", 0) == 0) {
+            position = e.substr(4);
+        } else if (e.rfind("call:", 0) == 0) {
+            seen += (seen.empty() ? "" : " ") + position + "/" + range;
+        }
+    }
+    return seen;
+}
+
+constexpr NumberingPlan kSequential{0, 0, 0, 0};
+constexpr NumberingPlan kHub{1, 0, 0, kDefaultDownMask};
+constexpr NumberingPlan kHubUpToo{1, 0, kHubGroupOn | 0x0F, kDefaultDownMask};
+constexpr NumberingPlan kUpOnly{1, 0, kHubGroupOn, 0};
+
+class CoreRunTest : public ProgramTest {
 protected:
-    // The library calls of the last run, one per line ("Change(0,-1,0,3000)=1"), enumerations left out.
-    std::vector<std::string> RunCalls() {
-        std::vector<std::string> calls;
-        for (int i = 0; i < SimCallCount(); ++i) {
-            SimCall call = SimCallAt(i);
-            char line[128];
-            if (call.kind == SimCallKind::change) {
-                std::snprintf(line, sizeof line, "Change(%d,%d,%u,%u)", call.card, call.port, call.enable, call.timeMs);
-            } else if (call.kind == SimCallKind::modify) {
-                std::snprintf(line, sizeof line, "Modify(%s,%u)=%ld", call.portName, call.number, call.result);
-            } else {
-                continue;
-            }
-            calls.emplace_back(line);
-        }
-        return calls;
+    void SetUp() override {
+        ProgramTest::SetUp();
+        reporter.Clear();
+        InstallReporter(&reporter);
     }
-    static std::vector<SimCall> Calls(SimCallKind kind) {
-        std::vector<SimCall> calls;
-        for (int i = 0; i < SimCallCount(); ++i) {
-            if (SimCallAt(i).kind == kind)
-                calls.push_back(SimCallAt(i));
-        }
-        return calls;
+    // The cards listed as the dialog lists them at start: USB, by position.
+    void List(const std::vector<CardSpec>& cards) {
+        LoadCards(cards);
+        EnsureComDbOpen();
+        ListCards(kCategoryUsb, kOrderByPosition);
     }
-    int EnumerationsSinceClear() { return static_cast<int>(Calls(SimCallKind::enumerate).size()); }
-    void Scope(int radio) { ClickButton(dialog, radio); }
-    void HoldPort(const char* name) {
-        std::string path = std::string("\\\\.\\") + name;
-        ModelSetPortResult(path.c_str(), 5);
+    static RunRequest Request(RenameScope scope, int card, int port, unsigned start, NumberingPlan plan) {
+        return MakeRunRequest(scope, card, port, static_cast<int>(start) - 1, plan.hubMode != 0, plan.upMask,
+                              plan.downMask, kCategoryUsb, kOrderByPosition);
     }
     void ExpectIdleAfterRun() {
         EXPECT_EQ(busyFlag.load(), 0);
-        EXPECT_TRUE(IsControlEnabled(dialog, IDC_ENUMERATE));
-        EXPECT_TRUE(IsControlEnabled(dialog, IDC_CHANGE));
-        EXPECT_EQ(ModelUnscriptedBoxes(), 0);
+        EXPECT_EQ(reporter.Unscripted(), 0);
         EXPECT_FALSE(ModelRunLockOwned());
     }
+    TestReporter reporter;
 };
 
-// The progress bar, position/maximum, at each status change and rename.
-void RecordProgress(void* context, const SimCall&) {
-    auto* seen = static_cast<std::string*>(context);
-    *seen += (seen->empty() ? "" : " ") + std::to_string(ModelProgressPos(mainDialog, IDC_PROGRESS)) + "/" +
-             std::to_string(ModelProgressMax(mainDialog, IDC_PROGRESS));
-}
-
-// Whole runs from the dialog's settings to the library calls, the boxes and the log.
-TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
+// Whole runs from the request to the library calls, the questions and the log.
+TEST_F(CoreRunTest, RunsAsTheRequestAndAnswersSay) {
     const std::string claimedQuestion = "已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?";
     const std::string heldQuestion = "当前串口号(COM4,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?";
     const std::string repeated = "以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n";
@@ -72,203 +110,153 @@ TEST_F(RenameRunTest, RunsAsTheSettingsAndAnswersSay) {
         "\r\nPort 2-2:COM6==>COM23: 成功\r\nPort 2-3:COM7==>COM24: 成功\r\nPort 2-4:COM8==>COM25: 成功";
     const std::vector<CardSpec> portless = {{.ports = 2}, {.ports = 0, .singlePort = true}};
     const std::vector<CardSpec> twoCards = {{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}};
-    auto hubPlan = [this](bool upstream, unsigned start) {
-        Scope(IDC_SCOPE_ALL);
-        ClickButton(dialog, IDC_PLAN_HUB);
-        if (upstream) {
-            ClickButton(dialog, IDC_HUB_UP);
-            for (int box : {IDC_UP_PORT1, IDC_UP_PORT2, IDC_UP_PORT3, IDC_UP_PORT4})
-                ClickButton(dialog, box);
-        }
-        SelectStart(start);
-    };
+    const auto all = RenameScope::AllCards;
+    const auto card = RenameScope::SelectedCard;
     struct Case {
         const char* what;
         std::vector<CardSpec> cards;
+        RunRequest request;
         std::function<void()> arrange;
-        std::vector<int> answers;
+        std::vector<bool> answers;
         std::vector<std::string> calls;
         std::vector<unsigned> sleeps;
-        std::string progressAtChanges;
-        std::vector<std::string> boxes, logged;
+        std::string progressAtCalls;
+        std::vector<std::string> asked, told, logged;
         std::size_t portsOpened;
-        int progressMax, progressPos;
+        std::string lastProgress;
     } cases[] = {
         // clang-format off
         {"card scope takes only the selected card; a failed rename is reported and the run goes on", twoCards,
-         [&] {
-             ASSERT_TRUE(SimSetFailRename(1, 1, true));
-             SelectCard(1);
-             SelectStart(10);
-         },
-         {kAnswerOk},
+         Request(card, 1, 0, 10, kSequential), [] { ASSERT_TRUE(SimSetFailRename(1, 1, true)); }, {},
          {"Change(1,-1,0,3000)", "Modify(COM5,10)=1", "Modify(COM6,11)=0", "Change(1,-1,1,1000)"}, {0, 10, 10, 10},
-         "1/2 2/5 2/5 1/2",
-         {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, 2, 2},
-        {"all cards count on in table order; claimed targets answered No",
-         {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
-         [&] {
-             Scope(IDC_SCOPE_ALL);
-             SelectStart(10);
+         "1/2 2/5 2/5 1/2", {}, {"\r\nPort 2-1:COM5==>COM10: 成功\r\nPort 2-2:COM6==>COM11: 失败"}, {}, 2, "2/2"},
+        {"all cards count on in table order; claimed targets answered No", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
+         Request(all, 0, 0, 10, kSequential),
+         [] {
              for (unsigned n = 9; n <= 16; ++n)
                  ModelComDbSetClaimed(n, true);
          },
-         {kAnswerNo}, {}, {}, "",
-         {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion},
-         {"串口号修改操作已取消2。"}, 6, 5, 2},
-        {"all cards answered OK", {{.ports = 2}, {.ports = 4, .firstNumber = 5}},
-         [&] {
-             Scope(IDC_SCOPE_ALL);
-             SelectStart(20);
-         },
-         {kAnswerOk},
+         {false}, {}, {}, "", {"当前串口号(COM10,COM11,COM12,COM13,COM14,COM15,)" + claimedQuestion}, {},
+         {"串口号修改操作已取消2。"}, 6, "2/5"},
+        {"all cards answered OK", {{.ports = 2}, {.ports = 4, .firstNumber = 5}}, Request(all, 0, 0, 20, kSequential),
+         [] {}, {},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,20)=1", "Modify(COM4,21)=1", "Modify(COM5,22)=1",
           "Modify(COM6,23)=1", "Modify(COM7,24)=1", "Modify(COM8,25)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"},
-         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1/2 1/2 2/5 2/5 5/5 2/5 3/5 4/5 1/2 1/2", {allReport},
-         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, 2, 2},
+         {0, 0, 10, 10, 10, 10, 10, 10, 10, 10}, "1/2 1/2 2/5 2/5 5/5 2/5 3/5 4/5 1/2 1/2", {}, {allReport},
+         {"串口号修改从COM20开始...\n", "Restarting...", "****" + allReport}, 6, "2/2"},
         {"port scope checks only that port and ignores the hub plan, upstream only included",
-         {{.ports = 4, .hubPath = {2, 3}}},
-         [&] {
-             Scope(IDC_SCOPE_PORT);
-             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN})
-                 ClickButton(dialog, id);
-             SelectPort(1);
-             SelectStart(7);
+         {{.ports = 4, .hubPath = {2, 3}}}, Request(RenameScope::SelectedPort, 0, 1, 7, kUpOnly),
+         [] {
              ModelComDbSetClaimed(7, true);
              ModelComDbSetClaimed(8, true);
          },
-         {kAnswerYes, kAnswerOk},
-         {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3/3 1/3 2/3",
-         {"当前串口号(COM7,)" + claimedQuestion, "Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, 3, 3},
-        {"held port answered No", {{.ports = 2}},
-         [&] {
-             SelectStart(10);
-             HoldPort("COM4");
-         },
-         {kAnswerNo}, {}, {}, "", {heldQuestion},
-         {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2, 5, 0},
-        {"held port answered Yes: the report advises replugging", {{.ports = 2}},
-         [&] {
-             SelectStart(10);
-             HoldPort("COM4");
-         },
-         {kAnswerYes, kAnswerOk},
+         {true}, {"Change(0,1,0,1000)", "Modify(COM4,7)=1", "Change(0,1,1,1000)"}, {}, "3/3 1/3 2/3",
+         {"当前串口号(COM7,)" + claimedQuestion}, {"Port 1-2:COM4==>COM7: 成功\r\n"}, {}, 1, "3/3"},
+        {"held port answered No", {{.ports = 2}}, Request(card, 0, 0, 10, kSequential), [] { HoldPort("COM4"); },
+         {false}, {}, {}, "", {heldQuestion}, {},
+         {"  \\\\.\\COM4.CreateFile:Last Err(5)Access is denied.", "串口号修改操作已取消1。"}, 2, "0/5"},
+        {"held port answered Yes: the report advises replugging", {{.ports = 2}}, Request(card, 0, 0, 10, kSequential),
+         [] { HoldPort("COM4"); }, {true},
          {"Change(0,-1,0,3000)", "Modify(COM3,10)=1", "Modify(COM4,11)=1", "Change(0,-1,1,1000)"}, {0, 10, 10, 10},
-         "1/1 1/5 2/5 1/1", {heldQuestion, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
-          "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, 1, 1},
+         "1/1 1/5 2/5 1/1", {heldQuestion}, {"\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功"
+          "因原串口(COM4,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 2, "1/1"},
         {"hub plan: no hub port counts from the start, downstream port 3 from (3-1)*2 + 30; both questions answered "
-         "Yes", {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}},
-         [&] {
-             hubPlan(false, 30);
+         "Yes", {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}}, Request(all, 0, 0, 30, kHub),
+         [] {
              ModelComDbSetClaimed(34, true);
              HoldPort("COM3");
          },
-         {kAnswerYes, kAnswerYes, kAnswerOk},
+         {true, true},
          {"Change(0,-1,0,3000)", "Change(1,-1,0,3000)", "Modify(COM3,30)=1", "Modify(COM4,31)=1", "Modify(COM5,34)=1",
           "Modify(COM6,35)=1", "Change(0,-1,1,1000)", "Change(1,-1,1,1000)"}, {0, 0, 10, 10, 10, 10, 10, 10},
          "1/2 1/2 2/5 2/5 5/5 2/5 1/2 1/2",
-         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion,
-          "\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
-          "\r\nPort 2-2:COM6==>COM35: " "成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 4, 2, 2},
+         {"当前串口号(COM3,)正被其他程序使用.修改串口号可能会出现不可预料的错误,仍然继续?", "当前串口号(COM34,)" + claimedQuestion},
+         {"\r\nPort 1-1:COM3==>COM30: 成功\r\nPort 1-2:COM4==>COM31: 成功\r\nPort 2-1:COM5==>COM34: 成功"
+          "\r\nPort 2-2:COM6==>COM35: " "成功因原串口(COM3,)正被其他程序使用,需将其关闭后重新插拔多串卡，新串口号才能生效。"}, {}, 4, "2/2"},
         {"hub plan over mixed cards answered Yes changes nothing",
          {{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}},
-         [&] { ClickButton(dialog, IDC_PLAN_HUB); }, {kAnswerYes}, {}, {}, "",
-         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, 0, 3, 1},
-        {"upstream without downstream is refused", {{.ports = 2, .hubPath = {1, 2}}},
-         [&] {
-             for (int id : {IDC_PLAN_HUB, IDC_HUB_UP, IDC_HUB_DOWN})
-                 ClickButton(dialog, id);
-         },
-         {kAnswerOk}, {}, {}, "",
+         Request(card, 0, 0, 3, kHub), [] {}, {false}, {}, {}, "",
+         {"只支持同类型多串卡的串口号修改,可根据HUB位置设定串口号，否则串口号可能会冲突。\n放弃本次操作?"}, {}, {}, 0, "1/3"},
+        {"upstream without downstream is refused", {{.ports = 2, .hubPath = {1, 2}}}, Request(card, 0, 0, 3, kUpOnly),
+         [] {}, {}, {}, {}, "", {},
          {"只选择Hub上游口而不选择Hub下游口时,多个串口会得到同一个串口号.\n" "请同时选择Hub下游口,或改用\"从起始串口号开始,依次递增\"."},
-         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0, 3, 1},
+         {"Hub上游口已选而Hub下游口未选,串口号修改已取消."}, 0, "1/3"},
         {"repeat: root-hub card with the upstream group on takes the running number",
          {{.ports = 2, .hubPath = {2}}, {.ports = 2, .firstNumber = 5, .hubPath = {1, 1}}},
-         [&] { hubPlan(true, 30); }, {kAnswerOk}, {}, {}, "",
+         Request(all, 0, 0, 30, kHubUpToo), [] {}, {}, {}, {}, "", {},
          {repeated + "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+         {"串口号重复,修改已取消:COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"}, 0, "1/3"},
         {"repeat: same downstream port of two hubs",
          {{.ports = 2, .hubPath = {1, 2}}, {.ports = 2, .firstNumber = 5, .hubPath = {2, 2}}},
-         [&] { hubPlan(false, 30); }, {kAnswerOk}, {}, {}, "",
+         Request(all, 0, 0, 30, kHub), [] {}, {}, {}, {}, "", {},
          {repeated + "COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
+         {"串口号重复,修改已取消:COM32: 1#P1(COM3), 2#P1(COM5)\nCOM33: 1#P2(COM4), 2#P2(COM6)"}, 0, "1/3"},
         {"repeat from COM1: a card without hub number takes numbers another card's hub port gives",
-         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, [&] { hubPlan(false, 1); }, {kAnswerOk}, {},
-         {}, "", {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
-         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, 3, 1},
-        {"no port row", portless, [&] { ListSelectRow(dialog, IDC_PORT_LIST, -1); }, {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."}, {"No select serial port"}, 0, 3, 0},
-        {"card without ports", portless,
-         [&] {
-             SelectCard(1);
-             ListSelectRow(dialog, IDC_PORT_LIST, 0);
-         },
-         {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."},
-         {"无法开始修改:所选多串卡没有报告任何串口."}, 0, 3, 0},
-        {"database full", portless,
-         [&] {
+         {{.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}}, Request(all, 0, 0, 1, kHub), [] {}, {}, {},
+         {}, "", {}, {repeated + "COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)" + pickOther},
+         {"串口号重复,修改已取消:COM1: 1#P1(COM3), 2#P1(COM5)\nCOM2: 1#P2(COM4), 2#P2(COM6)"}, 0, "1/3"},
+        {"no port row", portless, Request(card, 0, -1, 3, kSequential), [] {}, {}, {}, {}, "", {},
+         {"请先选择一个设备."}, {"No select serial port"}, 0, "?/3"},
+        {"card without ports", portless, Request(card, 1, 0, 3, kSequential), [] {}, {}, {}, {}, "", {},
+         {"请先选择一个设备."}, {"无法开始修改:所选多串卡没有报告任何串口."}, 0, "?/3"},
+        {"database full", portless, Request(card, 0, 0, 0, kSequential),
+         [] {
              for (unsigned n = 3; n <= 256; ++n)
                  ModelComDbSetClaimed(n, true);
-             ComboSelectRow(dialog, IDC_START_NUMBER, -1);
          },
-         {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."},
-         {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."}, 0, 3, 0},
-        {"database closed", portless,
-         [&] {
+         {}, {}, {}, "", {}, {"请先选择一个设备."}, {"无法开始修改:COM3及之后的串口号都已被分配,没有起始串口号."}, 0, "?/3"},
+        {"database closed", portless, Request(card, 0, 0, 0, kSequential),
+         [] {
              comDb.store(InvalidComDb());
              ModelComDbFailOpen(5);
-             ComboSelectRow(dialog, IDC_START_NUMBER, -1);
          },
-         {kAnswerOk}, {}, {}, "",
-         {"请先选择一个设备."},
-         {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, 3, 0},
-        {"start number typed over", portless, [&] { ComboSelectRow(dialog, IDC_START_NUMBER, -1); }, {kAnswerOk}, {},
-         {}, "",
-         {"请先选择一个设备."},
-         {"无法开始修改:未选择起始串口号."}, 0, 3, 0},
+         {}, {}, {}, "", {}, {"请先选择一个设备."}, {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, "?/3"},
+        {"no start number", portless, Request(card, 0, 0, 0, kSequential), [] {}, {}, {}, {}, "", {},
+         {"请先选择一个设备."}, {"无法开始修改:未选择起始串口号."}, 0, "?/3"},
         // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TearDown();
         SetUp();
-        OpenMain(c.cards);
+        List(c.cards);
         c.arrange();
         SimClearCalls();
-        for (int answer : c.answers)
-            ModelQueueAnswer(answer);
-        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
-        const std::string preview = Log();
+        PreviewRequest(c.request);
+        const std::string preview = reporter.Output();
         const std::size_t openedByPreview = ModelOpenedPorts().size();
-        std::string progressSeen;
-        SimSetChangeHook(RecordProgress, &progressSeen);
-        RunChange();
+        for (bool answer : c.answers)
+            reporter.Answer(answer);
+        SimSetChangeHook(RecordCall, &reporter);
+        RenameHere(c.request);
+        SimSetChangeHook(nullptr, nullptr);
         EXPECT_EQ(RunCalls(), c.calls);
-        for (const SimCall& call : Calls(SimCallKind::modify)) {
-            EXPECT_TRUE(Contains(preview, ":" + std::string(call.portName) + "==>COM" + std::to_string(call.number)))
-                << "the preview shows what the run does: " << call.portName;
+        for (int i = 0; i < SimCallCount(); ++i) {
+            SimCall call = SimCallAt(i);
+            if (call.kind == SimCallKind::modify) {
+                EXPECT_TRUE(
+                    Contains(preview, ":" + std::string(call.portName) + "==>COM" + std::to_string(call.number)))
+                    << "the preview shows what the run does: " << call.portName;
+            }
         }
         EXPECT_EQ(ModelSleeps(), c.sleeps);
-        EXPECT_EQ(progressSeen, c.progressAtChanges) << "the progress bar at each status change and rename";
-        EXPECT_EQ(BoxTexts(), c.boxes);
-        for (int i = 0; i < ModelBoxCount(); ++i)
-            EXPECT_EQ(ModelBoxAt(i).owner, dialog);
+        EXPECT_EQ(ProgressAtCalls(reporter), c.progressAtCalls) << "the progress at each status change and rename";
+        EXPECT_EQ(reporter.Events("ask:"), c.asked);
+        EXPECT_EQ(reporter.Events("tell:"), c.told);
         for (const std::string& line : c.logged)
-            EXPECT_TRUE(Contains(Log(), ">> " + line + "\r\n")) << line;
+            EXPECT_TRUE(Contains(reporter.Log(), ">> " + line + "\r\n")) << line;
         EXPECT_EQ(ModelOpenedPorts().size() - openedByPreview, c.portsOpened)
             << "ports are checked once the run can go on";
-        EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), c.progressMax);
-        EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), c.progressPos);
-        for (int card = 0; card < static_cast<int>(c.cards.size()); ++card)
-            EXPECT_TRUE(SimCardEnabled(card));
-        EXPECT_EQ(EnumerationsSinceClear(), 1) << "every run ends with a re-enumeration";
+        std::vector<std::string> ranges = reporter.Events("range:");
+        std::vector<std::string> positions = reporter.Events("pos:");
+        EXPECT_EQ((positions.empty() ? "?" : positions.back()) + "/" + ranges.back(), c.lastProgress);
+        for (int i = 0; i < static_cast<int>(c.cards.size()); ++i)
+            EXPECT_TRUE(SimCardEnabled(i));
         ExpectIdleAfterRun();
     }
 }
 
-TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
+TEST_F(CoreRunTest, OverlongListsAndReportAreShortenedVisibly) {
     // 128 held ports with 40-character names overflow the 4096-byte list, and
     // their result lines with long descriptions the 10240-byte report.
     nlohmann::json cards = nlohmann::json::array();
@@ -283,18 +271,17 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
         cards.push_back({{"category", "usb"}, {"name", "Card"}, {"ports", ports}});
     }
     LoadJson({{"cards", cards}});
-    OpenMain();
-    Scope(IDC_SCOPE_ALL);
-    SelectStart(3);
-    ModelQueueAnswer(kAnswerYes);
-    ModelQueueAnswer(kAnswerOk);
-    RunChange();
+    EnsureComDbOpen();
+    ListCards(kCategoryUsb, kOrderByPosition);
+    reporter.Answer(true);
+    RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential));
 
-    ASSERT_EQ(ModelBoxCount(), 2);
-    std::string question = ModelBoxAt(0).text;
+    ASSERT_EQ(reporter.Events("ask:").size(), 1u);
+    std::string question = reporter.Events("ask:")[0];
     EXPECT_TRUE(Contains(question, "LONG-DEVICE-NAME-0090,")) << "the held list fills its 4096 bytes";
     EXPECT_TRUE(Contains(question, "...)正被其他程序使用")) << "and shows that it was cut";
-    std::string report = ModelBoxAt(1).text;
+    ASSERT_EQ(reporter.Events("tell:").size(), 1u);
+    std::string report = reporter.Events("tell:")[0];
     EXPECT_LT(report.size(), 10240u);
     EXPECT_EQ(report.substr(report.size() - 3), "...");
     EXPECT_TRUE(SimCardEnabled(1)) << "every card comes back";
@@ -302,71 +289,63 @@ TEST_F(RenameRunTest, OverlongListsAndReportAreShortenedVisibly) {
     ExpectIdleAfterRun();
 }
 
-TEST_F(RenameRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
-    OpenMain({{.ports = 2}});
-    ModelSetStartThreadFails(true);
-    SimClearCalls();
-    ClickButton(dialog, IDC_CHANGE);
-    EXPECT_TRUE(Contains(Log(), ">> CreateThread:Last Err(")) << Log();
-    EXPECT_TRUE(RunCalls().empty());
-    ExpectIdleAfterRun();
-}
-
 // A bigger mapping made before leaves entries beyond the new count behind.
-TEST_F(RenameRunTest, RepeatsAreTakenFromThisMappingOnly) {
+TEST_F(CoreRunTest, RepeatsAreTakenFromThisMappingOnly) {
     std::vector<CardSpec> cards = {
         {.ports = 2}, {.ports = 2, .firstNumber = 5, .hubPath = {1}}, {.ports = 2, .firstNumber = 7, .hubPath = {1}}};
-    OpenMain(cards);
-    Scope(IDC_SCOPE_ALL);
-    ClickButton(dialog, IDC_PLAN_HUB);
     for (std::size_t count : {3, 2}) {
         cards.resize(count);
-        LoadCards(cards);
-        ClickButton(dialog, IDC_ENUMERATE);
-        SelectStart(30);
-        EditSetText(dialog, IDC_LOG, "");
-        ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
-        ModelResetBoxes();
-        ModelQueueAnswer(kAnswerOk);
-        RunChange();
+        List(cards);
+        RenameHere(Request(RenameScope::AllCards, 0, 0, 30, kHub));
     }
-    EXPECT_TRUE(Contains(Log(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复."))
-        << Log();
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n"
-                                                   "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
-                                                   "\n请选择其他起始串口号或编号方式."});
+    PreviewRequest(Request(RenameScope::AllCards, 0, 0, 30, kHub));
+    EXPECT_TRUE(
+        Contains(reporter.Output(), "***预览:共4个串口,0个目标串口号已被分配,0个串口正被其他程序使用,4个串口号重复."))
+        << reporter.Output();
+    EXPECT_EQ(reporter.Events("tell:").back(),
+              "以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\n"
+              "COM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)"
+              "\n请选择其他起始串口号或编号方式.");
 }
 
 // Card 1 sits on a root port without hub number: its ports take the running
 // number from the start; card 2 on downstream port 3: (3-1)*2 + j + 30.
-TEST_F(RenameRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
-    OpenMain({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
-    Scope(IDC_SCOPE_ALL);
-    ClickButton(dialog, IDC_PLAN_HUB);
-    SelectStart(30);
+TEST_F(CoreRunTest, PreviewListsEveryPortWithItsMarksAndChangesNothing) {
+    List({{.ports = 2, .firstNumber = 3, .hubPath = {}}, {.ports = 2, .firstNumber = 5, .hubPath = {3}}});
     ModelComDbSetClaimed(34, true);
     HoldPort("COM3");
     SimClearCalls();
-    EditSetText(dialog, IDC_LOG, "");
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+    EXPECT_TRUE(PreviewRequest(Request(RenameScope::AllCards, 0, 0, 30, kHub)));
     EXPECT_TRUE(RunCalls().empty());
-    EXPECT_EQ(Log(),
+    EXPECT_EQ(reporter.Output(),
               "\r\n***预览串口号分配(未做任何修改):"
               "\r\nPort 1-1:COM3==>COM30 [被占用]\r\nPort 1-2:COM4==>COM31"
               "\r\nPort 2-1:COM5==>COM34 [已被分配]\r\nPort 2-2:COM6==>COM35"
               "\r\n***预览:共4个串口,1个目标串口号已被分配,1个串口正被其他程序使用,0个串口号重复.\r\n");
+
+    const std::size_t shown = reporter.Output().size();
+    EXPECT_FALSE(PreviewRequest(Request(RenameScope::AllCards, 0, 0, 30, kUpOnly)));
+    EXPECT_TRUE(Contains(reporter.Log(), ">> Hub上游口已选而Hub下游口未选,串口号修改已取消.\r\n"));
+    EXPECT_EQ(reporter.Output().size(), shown) << "a refused preview shows the refusal only";
 }
 
-TEST_F(RenameRunTest, PreviewOfAPlanARunWouldRefuseShowsTheRefusalOnly) {
-    OpenMain({{.ports = 2, .hubPath = {1, 2}}});
-    Scope(IDC_SCOPE_ALL);
-    ClickButton(dialog, IDC_PLAN_HUB);
-    ClickButton(dialog, IDC_HUB_UP);
-    ClickButton(dialog, IDC_HUB_DOWN);
-    EditSetText(dialog, IDC_LOG, "");
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
-    EXPECT_TRUE(Contains(Log(), ">> Hub上游口已选而Hub下游口未选,串口号修改已取消.\r\n"));
-    EXPECT_FALSE(Contains(Log(), "***预览"));
+// What the user chose from is what the run maps: cards that changed while
+// the run waited for the machine stop it before any change.
+TEST_F(CoreRunTest, CardsThatChangedSinceTheyWereListedStopTheRun) {
+    List({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    LoadCards({{.ports = 2, .firstNumber = 20}, {.ports = 2, .firstNumber = 5}});
+    SimClearCalls();
+    EXPECT_EQ(RenameHere(Request(RenameScope::SelectedCard, 1, 0, 30, kSequential)), RunOutcome::CardsChanged);
+    EXPECT_TRUE(RunCalls().empty());
+    EXPECT_EQ(Enumerations(), 1) << "the run looked at the cards again";
+    EXPECT_EQ(reporter.Events("tell:"), std::vector<std::string>{kTextCardsChanged});
+    EXPECT_TRUE(Contains(reporter.Log(), std::string(">> ") + kLogCardsChanged));
+    ExpectIdleAfterRun();
+
+    ModelSetRunLockHeldElsewhere(true);
+    EXPECT_EQ(RenameHere(Request(RenameScope::SelectedCard, 1, 0, 30, kSequential)), RunOutcome::Busy);
+    EXPECT_EQ(Enumerations(), 1) << "a run that cannot have the machine looks at nothing";
+    ModelSetRunLockHeldElsewhere(false);
 }
 
 // Holds the worker inside its first ChangeDeviceStatus until released.
@@ -387,8 +366,100 @@ void HoldInFirstChange(void* context, const SimCall&) {
 
 bool Entered(void* context) { return static_cast<Gate*>(context)->entered.load(); }
 
-class RunningRenameTest : public RenameRunTest {
+class DialogRunTest : public ProgramTest {
 protected:
+    void ExpectIdleAfterRun() {
+        EXPECT_EQ(busyFlag.load(), 0);
+        EXPECT_TRUE(IsControlEnabled(dialog, IDC_ENUMERATE));
+        EXPECT_TRUE(IsControlEnabled(dialog, IDC_CHANGE));
+        EXPECT_EQ(ModelUnscriptedBoxes(), 0);
+        EXPECT_FALSE(ModelRunLockOwned());
+    }
+};
+
+// The request is what the controls say when Change is pressed.
+TEST_F(DialogRunTest, TheRequestIsReadFromTheControls) {
+    OpenMain({{.ports = 2}, {.ports = 4, .firstNumber = 5}});
+    SelectCard(1);
+    SelectPort(2);
+    SelectStart(12);
+    RunRequest request = ReadRunRequest();
+    EXPECT_EQ(request.scope, RenameScope::SelectedCard);
+    EXPECT_EQ(request.device, 1);
+    EXPECT_EQ(request.port, 2);
+    EXPECT_EQ(request.startRow, 11);
+    EXPECT_EQ(request.plan.hubMode, 0);
+    EXPECT_EQ(request.plan.downMask, 0) << "masks only for the hub plan";
+    EXPECT_EQ(request.category, kCategoryUsb);
+    ClickButton(dialog, IDC_SCOPE_ALL);
+    ClickButton(dialog, IDC_PLAN_HUB);
+    ClickButton(dialog, IDC_HUB_UP);
+    ClickButton(dialog, IDC_UP_PORT2);
+    request = ReadRunRequest();
+    EXPECT_EQ(request.scope, RenameScope::AllCards);
+    EXPECT_EQ(request.plan.hubMode, 1);
+    EXPECT_EQ(request.plan.startIndex, 11);
+    EXPECT_EQ(request.plan.upMask, kHubGroupOn | 0x02);
+    EXPECT_EQ(request.plan.downMask, kDefaultDownMask);
+    ClickButton(dialog, IDC_SCOPE_PORT);
+    SelectCombo(IDC_ORDER, 1);
+    request = ReadRunRequest();
+    EXPECT_EQ(request.scope, RenameScope::SelectedPort);
+    EXPECT_EQ(request.order, 1);
+}
+
+// A run from Change: its questions and report in boxes of the main dialog,
+// its progress on the bar, its lines in the log; at its end the start list
+// moves to the first free number and the lists show the new numbers.
+TEST_F(DialogRunTest, ChangeRunsOnAWorkerAndShowsItsReports) {
+    OpenMain({{.ports = 2}});
+    SelectStart(10);
+    ModelComDbSetClaimed(11, true);
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    SimClearCalls();
+    ClickButton(dialog, IDC_CHANGE);
+    WaitForWorker();
+    ModelPump();
+    EXPECT_EQ(SimPortNumber(0, 0), 10u);
+    ASSERT_EQ(ModelBoxCount(), 2);
+    EXPECT_EQ(ModelBoxAt(0).kind, kBoxInfoYesNo);
+    EXPECT_EQ(ModelBoxAt(1).text, "\r\nPort 1-1:COM3==>COM10: 成功\r\nPort 1-2:COM4==>COM11: 成功");
+    for (int i = 0; i < ModelBoxCount(); ++i) {
+        EXPECT_EQ(ModelBoxAt(i).owner, dialog);
+        EXPECT_EQ(ModelBoxAt(i).caption, " Orvello");
+    }
+    EXPECT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), 1);
+    EXPECT_EQ(ModelProgressPos(dialog, IDC_PROGRESS), 1);
+    EXPECT_TRUE(Contains(Log(), ">> 串口号修改从COM10开始...\n\r\n")) << Log();
+    EXPECT_LT(Log().find(">> Restarting..."), Log().find(">> ****\r\nPort 1-1:COM3==>COM10"));
+    EXPECT_EQ(ListRow(IDC_PORT_LIST, 0), " 1/2# [CDC]: Port 1-1");
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the first free number";
+    int enumerations = 0;
+    for (int i = 0; i < SimCallCount(); ++i)
+        enumerations += SimCallAt(i).kind == SimCallKind::enumerate ? 1 : 0;
+    EXPECT_EQ(enumerations, 2) << "the run's own look at the cards, then the lists'";
+    ExpectIdleAfterRun();
+
+    EditSetText(dialog, IDC_LOG, "");
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_PREVIEW, 0), 0);
+    EXPECT_EQ(Log().rfind("\r\n***预览串口号分配(未做任何修改):\r\nPort 1-1:COM10==>COM3", 0), 0u)
+        << "the preview goes to the log";
+}
+
+TEST_F(DialogRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
+    OpenMain({{.ports = 2}});
+    ModelSetStartThreadFails(true);
+    SimClearCalls();
+    ClickButton(dialog, IDC_CHANGE);
+    EXPECT_TRUE(Contains(Log(), ">> CreateThread:Last Err(")) << Log();
+    EXPECT_TRUE(RunCalls().empty());
+    ExpectIdleAfterRun();
+}
+
+class RunningRenameTest : public DialogRunTest {
+protected:
+    int EnumerationsSinceClear() { return Enumerations(); }
     void StartHeldRun() {
         OpenMain({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
         SelectStart(10);
@@ -397,6 +468,7 @@ protected:
         ModelQueueAnswer(kAnswerOk);  // the report
         ClickButton(dialog, IDC_CHANGE);
         ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
+        ModelPump();  // what the worker queued before it stopped
         ASSERT_EQ(busyFlag.load(), 1);
         ASSERT_EQ(ModelProgressMax(dialog, IDC_PROGRESS), 1) << "switching cards off counts cards";
     }
@@ -494,7 +566,7 @@ void InjectUserInput(void* context, const SimCall&) {
     ModelSendMessage(dialog, kMsgDeviceChange, kDeviceArrival, reinterpret_cast<intptr_t>(usb));
 }
 
-TEST_F(RenameRunTest, UserInputAroundTheEndOfARunStartsNothing) {
+TEST_F(DialogRunTest, UserInputAroundTheEndOfARunStartsNothing) {
     OpenMain({{.ports = 2, .firstNumber = 3}});
     SelectStart(10);
     SimSetChangeHook(InjectUserInput, dialog);

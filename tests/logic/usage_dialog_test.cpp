@@ -1,5 +1,5 @@
 // The usage dialog: claiming and releasing ranges of COM numbers.
-#include "comdb/usage_dialog.h"
+#include "ui/usage_dialog.h"
 
 #include <functional>
 

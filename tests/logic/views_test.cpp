@@ -150,17 +150,18 @@ TEST_F(ViewsTest, OverlongTextsAreShortenedWithinTheirBuffers) {
     EXPECT_TRUE(Contains(Log(), "\r\n   |--P1:[VCP]" + description + "\r\n"));
 }
 
-TEST_F(ViewsTest, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
-    OpenMain({{.ports = 1}});
-    DeviceRecord& record = deviceTable.slots[0];
+TEST(Views, UnterminatedLibraryTextIsReadOnlyToItsWidth) {
+    static DeviceRecord record;
+    record.portCount = 1;
     std::memset(record.typeLabel, 'A', sizeof record.typeLabel);  // no terminator
     record.locationNumber = 'B';                                  // the byte right after it
     std::memset(record.ports[0].vendor, 'V', sizeof record.ports[0].vendor);
     std::strcpy(record.ports[1].portName, "XYZ");  // right after port 0's vendor
-    char label[128];
-    EXPECT_STREQ(FieldText(record.typeLabel, label, sizeof label), std::string(32, 'A').c_str());
-    ShowPorts();
-    EXPECT_TRUE(Contains(Status(), "| Vendor:" + std::string(64, 'V') + " | Location(66):")) << Status();
+    char text[kCardRowSize];
+    FormatCardRow(record, 0, text, sizeof text);
+    EXPECT_STREQ(text, (" 1#[" + std::string(32, 'A') + "]:").c_str());
+    FormatStatusText(record, text, sizeof text);
+    EXPECT_TRUE(Contains(text, "| Vendor:" + std::string(64, 'V') + " | Location(66):")) << text;
 }
 
 TEST_F(ViewsTest, CategoryAndOrderRowsArePassedAsTheyAre) {

@@ -1,4 +1,5 @@
-// The usage dialog: marks ranges of COM numbers in the database as claimed or free.
+// The usage dialog: marks ranges of COM numbers in the database as claimed or
+// free. Its owner gives the focus back to the start list when it closes.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,0 @@
-#include "services/state.h"
-
-Window mainDialog = nullptr;
