@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::size_t kSummarySize = 8192;
 constexpr int kFirstUsableRow = 2;  // COM3: COM1 and COM2 belong to the system
+constexpr unsigned kRangeLockWaitMs = 3000;
 
 // What this changes is known before the first change: the numbers of the
 // range not yet in the state asked for. A number another program puts in
@@ -89,5 +90,13 @@ int ChangeUsageRange(bool release, int fromRow, int toRow) {
         Report().Tell(kTextReservedNumbers);
         return 0;
     }
-    return ProcessRange(release, fromRow, toRow);
+    // A run gives and takes numbers: the database is changed by one at a time.
+    if (!AcquireRunLock(kRangeLockWaitMs)) {
+        LogMessage(kLogMachineBusy);
+        Report().Tell(kTextMachineBusy);
+        return 0;
+    }
+    int result = ProcessRange(release, fromRow, toRow);
+    ReleaseRunLock();
+    return result;
 }

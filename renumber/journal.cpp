@@ -1,5 +1,6 @@
 #include "renumber/journal.h"
 
+#include <bitset>
 #include <cstring>
 #include <exception>
 #include <nlohmann/json.hpp>
@@ -17,7 +18,9 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr char kFormatName[] = "kestrova-journal";
-constexpr int kFormatVersion = 1;
+constexpr int kFormatVersion = 2;
+// Journals of version 1 have no card slots and no temporary numbers.
+constexpr int kFirstVersion = 1;
 constexpr std::size_t kFolderSize = 1024;
 
 // The file's text, read or written; too big for a stack.
@@ -60,25 +63,34 @@ bool ReadNumber(const Json& value, unsigned limit, unsigned* number) {
     return true;
 }
 
-bool ReadCards(const Json& list, Journal& journal) {
+bool ReadCards(const Json& list, bool current, Journal& journal) {
     if (!list.is_array() || list.size() > kMaxDevices) {
         return false;
     }
     journal.cardCount = 0;
     for (const Json& card : list) {
         JournalCard& entry = journal.cards[journal.cardCount++];
-        if (!HasExactly(card, {"usbId", "location"}) || !ReadText(card["usbId"], entry.usbId, sizeof entry.usbId) ||
+        unsigned slot = 0;
+        bool fields = current ? HasExactly(card, {"usbId", "location", "slot"}) &&
+                                    ReadNumber(card["slot"], kMaxDevices - 1, &slot)
+                              : HasExactly(card, {"usbId", "location"});
+        if (!fields || !ReadText(card["usbId"], entry.usbId, sizeof entry.usbId) ||
             !ReadText(card["location"], entry.location, sizeof entry.location)) {
             return false;
         }
+        entry.slot = current ? static_cast<int>(slot) : -1;
     }
     return true;
 }
 
-bool ReadPorts(const Json& list, Journal& journal) {
+// A port listed twice or without an old number would be put back twice, or
+// to nothing: such a journal is not the program's.
+bool ReadPorts(const Json& list, bool current, Journal& journal) {
     if (!list.is_array() || list.size() > kMaxDevices * kMaxPorts) {
         return false;
     }
+    static std::bitset<kMaxDevices * kMaxPorts> listed;
+    listed.reset();
     journal.portCount = 0;
     for (const Json& port : list) {
         JournalPort& entry = journal.ports[journal.portCount++];
@@ -86,19 +98,25 @@ bool ReadPorts(const Json& list, Journal& journal) {
         unsigned position = 0;
         unsigned oldNumber = 0;
         unsigned target = 0;
-        if (!HasExactly(port, {"card", "port", "name", "number", "target", "renamed"}) ||
-            !ReadNumber(port["card"], journal.cardCount == 0 ? 0 : journal.cardCount - 1, &card) ||
-            journal.cardCount == 0 || !ReadNumber(port["port"], kMaxPorts - 1, &position) ||
+        unsigned temp = 0;
+        bool fields = current ? HasExactly(port, {"card", "port", "name", "number", "target", "renamed", "temp"}) &&
+                                    ReadNumber(port["temp"], 0xFFFF, &temp)
+                              : HasExactly(port, {"card", "port", "name", "number", "target", "renamed"});
+        if (!fields || journal.cardCount == 0 || !ReadNumber(port["card"], journal.cardCount - 1, &card) ||
+            !ReadNumber(port["port"], kMaxPorts - 1, &position) ||
             !ReadText(port["name"], entry.oldName, sizeof entry.oldName) ||
-            !ReadNumber(port["number"], 0xFFFF, &oldNumber) || !ReadNumber(port["target"], 0xFFFF, &target) ||
-            !port["renamed"].is_boolean()) {
+            !ReadNumber(port["number"], 0xFFFF, &oldNumber) || oldNumber == 0 ||
+            !ReadNumber(port["target"], 0xFFFF, &target) || !port["renamed"].is_boolean() ||
+            listed.test(card * kMaxPorts + position)) {
             return false;
         }
+        listed.set(card * kMaxPorts + position);
         entry.card = static_cast<std::uint8_t>(card);
         entry.port = static_cast<std::uint8_t>(position);
         entry.oldNumber = static_cast<std::uint16_t>(oldNumber);
         entry.target = static_cast<std::uint16_t>(target);
         entry.renamed = port["renamed"].get<bool>();
+        entry.temp = static_cast<std::uint16_t>(temp);
     }
     return true;
 }
@@ -107,10 +125,11 @@ bool ReadJournal(const Json& root, Journal& journal) {
     unsigned category = 0;
     if (!HasExactly(root,
                     {"format", "version", "kind", "scope", "state", "interrupted", "category", "cards", "ports"}) ||
-        root["format"] != kFormatName || root["version"] != kFormatVersion || !root["interrupted"].is_boolean() ||
-        !ReadNumber(root["category"], kLastCategory, &category)) {
+        root["format"] != kFormatName || (root["version"] != kFormatVersion && root["version"] != kFirstVersion) ||
+        !root["interrupted"].is_boolean() || !ReadNumber(root["category"], kLastCategory, &category)) {
         return false;
     }
+    bool current = root["version"] == kFormatVersion;
     journal.category = static_cast<std::uint8_t>(category);
     const Json& kind = root["kind"];
     const Json& scope = root["scope"];
@@ -123,22 +142,15 @@ bool ReadJournal(const Json& root, Journal& journal) {
     journal.portOnly = scope == "port";
     journal.finished = state == "finished";
     journal.interrupted = root["interrupted"].get<bool>();
-    return ReadCards(root["cards"], journal) && ReadPorts(root["ports"], journal) &&
+    return ReadCards(root["cards"], current, journal) && ReadPorts(root["ports"], current, journal) &&
            (!journal.portOnly || (journal.cardCount == 1 && journal.portCount == 1));
 }
 
 // "COM12" gives 12; anything else the library's number.
 std::uint16_t NumberOf(const char* name, std::uint32_t reported) {
-    if (std::strncmp(name, "COM", 3) == 0 && name[3] != '\0') {
-        unsigned number = 0;
-        const char* digit = name + 3;
-        while (*digit >= '0' && *digit <= '9' && number <= 0xFFFF) {
-            number = number * 10 + static_cast<unsigned>(*digit - '0');
-            ++digit;
-        }
-        if (*digit == '\0' && number > 0 && number <= 0xFFFF) {
-            return static_cast<std::uint16_t>(number);
-        }
+    std::uint16_t number = 0;
+    if (ParseComName(name, &number)) {
+        return number;
     }
     return static_cast<std::uint16_t>(reported <= 0xFFFF ? reported : 0);
 }
@@ -156,7 +168,9 @@ std::size_t JournalToText(const Journal& journal, char* buffer, std::size_t size
     try {
         Json cards = Json::array();
         for (unsigned i = 0; i < journal.cardCount; ++i) {
-            cards.push_back({{"usbId", journal.cards[i].usbId}, {"location", journal.cards[i].location}});
+            cards.push_back({{"usbId", journal.cards[i].usbId},
+                             {"location", journal.cards[i].location},
+                             {"slot", journal.cards[i].slot < 0 ? 0 : journal.cards[i].slot}});
         }
         Json ports = Json::array();
         for (unsigned i = 0; i < journal.portCount; ++i) {
@@ -166,7 +180,8 @@ std::size_t JournalToText(const Journal& journal, char* buffer, std::size_t size
                              {"name", port.oldName},
                              {"number", port.oldNumber},
                              {"target", port.target},
-                             {"renamed", port.renamed}});
+                             {"renamed", port.renamed},
+                             {"temp", port.temp}});
         }
         Json root = {{"format", kFormatName},
                      {"version", kFormatVersion},
@@ -267,6 +282,7 @@ void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapp
         const DeviceRecord& card = table.slots[d];
         index[d] = static_cast<std::uint8_t>(journal.cardCount);
         JournalCard& entry = journal.cards[journal.cardCount++];
+        entry.slot = static_cast<int>(d);
         FieldText(card.usbId, entry.usbId, sizeof entry.usbId);
         FieldText(card.locationText, entry.location, sizeof entry.location);
     }
@@ -278,22 +294,92 @@ void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapp
         entry.port = target.port;
         entry.target = target.target;
         entry.renamed = false;
+        entry.temp = 0;
         FieldText(port.portName, entry.oldName, sizeof entry.oldName);
         entry.oldNumber = NumberOf(entry.oldName, port.portNumber);
     }
 }
 
-int FindJournalCard(const DeviceTable& table, const JournalCard& card) {
-    char usbId[kJournalIdSize];
-    char location[kJournalLocationSize];
-    for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
-        const DeviceRecord& record = table.slots[d];
-        if (std::strcmp(FieldText(record.usbId, usbId, sizeof usbId), card.usbId) == 0 &&
-            std::strcmp(FieldText(record.locationText, location, sizeof location), card.location) == 0) {
-            return static_cast<int>(d);
+namespace {
+
+// Whether every port the journal names on card k is on the record, with the
+// old name or a number the run gave it.
+bool FitsJournalPorts(const DeviceRecord& record, const Journal& journal, unsigned k) {
+    char name[kJournalNameSize];
+    for (unsigned i = 0; i < journal.portCount; ++i) {
+        const JournalPort& entry = journal.ports[i];
+        if (entry.card != k) {
+            continue;
+        }
+        if (entry.port >= PortCountOf(record)) {
+            return false;
+        }
+        const PortRecord& port = record.ports[entry.port];
+        if (std::strcmp(FieldText(port.portName, name, sizeof name), entry.oldName) != 0 &&
+            !CarriesNumber(port, entry.target) && (entry.temp == 0 || !CarriesNumber(port, entry.temp))) {
+            return false;
         }
     }
-    return -1;
+    return true;
+}
+
+}  // namespace
+
+bool IsJournalCard(const DeviceRecord& record, const JournalCard& card) {
+    char usbId[kJournalIdSize];
+    char location[kJournalLocationSize];
+    return std::strcmp(FieldText(record.usbId, usbId, sizeof usbId), card.usbId) == 0 &&
+           std::strcmp(FieldText(record.locationText, location, sizeof location), card.location) == 0;
+}
+
+unsigned MarkChangedPorts(Journal& journal, const DeviceTable& table) {
+    int slots[kMaxDevices];
+    for (unsigned k = 0; k < journal.cardCount; ++k) {
+        slots[k] = FindJournalCard(table, journal, k);
+    }
+    unsigned changed = 0;
+    for (unsigned i = 0; i < journal.portCount; ++i) {
+        JournalPort& entry = journal.ports[i];
+        int slot = slots[entry.card];
+        if (slot < 0 || entry.port >= PortCountOf(table.slots[slot])) {
+            changed += entry.renamed || entry.temp != 0 ? 1 : 0;
+            continue;
+        }
+        const PortRecord& port = table.slots[slot].ports[entry.port];
+        if (entry.renamed || (entry.target != entry.oldNumber && CarriesNumber(port, entry.target))) {
+            entry.renamed = true;
+            ++changed;
+        } else if (entry.temp != 0 && CarriesNumber(port, entry.temp)) {
+            ++changed;
+        }
+    }
+    return changed;
+}
+
+int FindJournalCard(const DeviceTable& table, const Journal& journal, unsigned k) {
+    const JournalCard& card = journal.cards[k];
+    int found = -1;
+    int candidates = 0;
+    int fitting = 0;
+    int fit = -1;
+    for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+        if (!IsJournalCard(table.slots[d], card)) {
+            continue;
+        }
+        ++candidates;
+        found = static_cast<int>(d);
+        if (FitsJournalPorts(table.slots[d], journal, k)) {
+            if (static_cast<int>(d) == card.slot) {
+                return card.slot;
+            }
+            ++fitting;
+            fit = static_cast<int>(d);
+        }
+    }
+    if (candidates <= 1) {
+        return found;
+    }
+    return fitting == 1 ? fit : kAmbiguousCard;
 }
 
 unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& mapping, char* leftAlone,
@@ -304,7 +390,7 @@ unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& m
     leftAlone[0] = '\0';
     int slots[kMaxDevices];
     for (unsigned k = 0; k < journal.cardCount; ++k) {
-        slots[k] = FindJournalCard(table, journal.cards[k]);
+        slots[k] = FindJournalCard(table, journal, k);
     }
     unsigned skipped = 0;
     // In table order, as a run over the cards renames them.
@@ -315,7 +401,10 @@ unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& m
             if (slots[entry.card] != static_cast<int>(d) || entry.target == entry.oldNumber || entry.target == 0) {
                 continue;
             }
-            if (entry.port >= PortCountOf(card) || !CarriesNumber(card.ports[entry.port], entry.target)) {
+            bool changed = entry.port < PortCountOf(card) &&
+                           (CarriesNumber(card.ports[entry.port], entry.target) ||
+                            (entry.temp != 0 && CarriesNumber(card.ports[entry.port], entry.temp)));
+            if (!changed) {
                 // A port the run never reached still has its old name: only
                 // ports it renamed are reported.
                 if (entry.renamed) {
@@ -333,7 +422,7 @@ unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& m
     // Renamed ports on cards that are gone are left alone too.
     for (unsigned i = 0; i < journal.portCount; ++i) {
         const JournalPort& entry = journal.ports[i];
-        if (entry.renamed && slots[entry.card] < 0) {
+        if ((entry.renamed || entry.temp != 0) && slots[entry.card] < 0) {
             ++skipped;
             AppendFormat(leftAlone, size, "%s(%s)P%u(COM%u),", journal.cards[entry.card].usbId,
                          journal.cards[entry.card].location, entry.port + 1u, static_cast<unsigned>(entry.target));

@@ -2,7 +2,8 @@
 // the run's first change, marked as each port is renamed and when the run
 // has finished, flushed to disk at each step. It tells undo what the last run
 // changed, and the next start what a run that ended half-way left behind.
-// Cards are named by hardware id and location, ports by their position.
+// Cards are named by hardware id, location and slot, ports by their position
+// on their card.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,7 @@ constexpr inline std::size_t kJournalReasonSize = 512;
 struct JournalCard {
     char usbId[kJournalIdSize];
     char location[kJournalLocationSize];
+    int slot;  // in the table the run enumerated; -1 when not known (an older journal)
 };
 
 struct JournalPort {
@@ -30,6 +32,7 @@ struct JournalPort {
     std::uint16_t target;
     bool renamed;
     char oldName[kJournalNameSize];
+    std::uint16_t temp;  // a free number the port carries on its way to target; 0 for none
 };
 
 enum class JournalKind : std::uint8_t { Rename, Undo };
@@ -66,8 +69,21 @@ bool SaveJournal(const Journal& journal);
 // Fills runJournal from a mapping over the run's table, unfinished.
 void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind);
 
-// The card slot of the table a journal card names; -1 when absent.
-int FindJournalCard(const DeviceTable& table, const JournalCard& card);
+// The card slot of the table a journal card names: the one card of its
+// hardware id and location, or among identical cards the one in its slot
+// whose ports still carry the journal's old or new names. -1 when absent,
+// kAmbiguousCard when the table no longer tells identical cards apart.
+constexpr inline int kAmbiguousCard = -2;
+int FindJournalCard(const DeviceTable& table, const Journal& journal, unsigned card);
+
+// Whether a record has a journal card's hardware id and location.
+bool IsJournalCard(const DeviceRecord& record, const JournalCard& card);
+
+// After a run ended half-way: which of its ports the table shows changed, its
+// record written or not (the run may have ended between a rename and its
+// mark). A port carrying its target is marked renamed. Returns how many carry
+// their target or a number on the way there.
+unsigned MarkChangedPorts(Journal& journal, const DeviceTable& table);
 
 // The mapping that puts the ports a journal's run renamed back to their
 // numbers before it. A port renamed by that run that no longer carries the

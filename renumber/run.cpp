@@ -44,6 +44,25 @@ void AddPort(RunMapping& mapping, unsigned card, unsigned port, std::uint16_t ta
 
 }  // namespace
 
+bool ParseComName(const char* name, std::uint16_t* number) {
+    if (name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] < '1' || name[3] > '9') {
+        return false;
+    }
+    unsigned value = 0;
+    const char* digit = name + 3;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+        value = value * 10 + static_cast<unsigned>(*digit - '0');
+        if (value > 0xFFFF) {
+            return false;
+        }
+    }
+    if (*digit != '\0') {
+        return false;
+    }
+    *number = static_cast<std::uint16_t>(value);
+    return true;
+}
+
 RunRequest MakeRunRequest(RenameScope scope, int device, int port, int startRow, bool hubPlan, HubMask upMask,
                           HubMask downMask, int category, int order) {
     RunRequest request{};
@@ -170,9 +189,26 @@ unsigned MarkRepeats(const DeviceTable& table, RunMapping& mapping, char* list, 
 void CheckMapping(const DeviceTable& table, RunMapping& mapping, bool report) {
     PortUsageBits bits;
     ReadPortUsage(bits);
+    // A number a port of this run carries and gives up is this run's own to
+    // give, not a number another device has.
+    static std::bitset<65536> givenUp;
+    givenUp.reset();
+    NameText name;
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        std::uint16_t number = 0;
+        if (ParseComName(FieldText(PortOf(table, mapping.ports[i]).portName, name, sizeof name), &number) &&
+            number != mapping.ports[i].target) {
+            givenUp.set(number);
+        }
+    }
     for (unsigned i = 0; i < mapping.count; ++i) {
         PortTarget& entry = mapping.ports[i];
-        bool claimed = report ? IsPortNumberClaimed(entry.target) != 0 : IsNumberClaimed(bits, entry.target);
+        std::uint16_t number = 0;
+        if (!ParseComName(FieldText(PortOf(table, entry).portName, name, sizeof name), &number)) {
+            entry.marks |= kMarkNotCom;
+        }
+        bool claimed = !givenUp.test(entry.target) &&
+                       (report ? IsPortNumberClaimed(entry.target) != 0 : IsNumberClaimed(bits, entry.target));
         if (claimed) {
             entry.marks |= kMarkClaimed;
         }
@@ -226,11 +262,12 @@ bool PreviewRun(const DeviceTable& table, const RunRequest& request) {
         const PortRecord& port = PortOf(table, entry);
         claimed += (entry.marks & kMarkClaimed) != 0 ? 1 : 0;
         held += (entry.marks & kMarkHeld) != 0 ? 1 : 0;
-        BlockAppend(block, "\r\n%s:%s==>COM%u%s%s%s", FieldText(port.description, description, sizeof description),
+        BlockAppend(block, "\r\n%s:%s==>COM%u%s%s%s%s", FieldText(port.description, description, sizeof description),
                     FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target),
                     (entry.marks & kMarkClaimed) != 0 ? kTextPreviewClaimed : "",
                     (entry.marks & kMarkHeld) != 0 ? kTextPreviewHeld : "",
-                    (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "");
+                    (entry.marks & kMarkRepeated) != 0 ? kTextPreviewRepeated : "",
+                    (entry.marks & kMarkNotCom) != 0 ? kTextPreviewNotCom : "");
     }
     BlockAppend(block, kTextPreviewTotal, mapping.count, claimed, held, repeated);
     BlockFlush(block);

@@ -1,5 +1,8 @@
 #include "renumber/worker.h"
 
+#include <algorithm>
+#include <bitset>
+
 #include "comdb/number_usage.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
@@ -65,35 +68,148 @@ bool ConfirmMixedCards(const DeviceTable& table) {
     return true;
 }
 
-// The selected-port scope writes its one line with the break after it, the
-// card scopes each line with the break before it. Each rename is journalled
-// before the next one starts.
-int RenamePort(unsigned index, const PortTarget& entry, bool breakAfter, char* result) {
+// The numbers a run's ports carry before it, from their names.
+std::uint16_t CurrentNumber(const PortTarget& entry) {
+    char name[kUtf8Room<sizeof PortRecord::portName>];
+    std::uint16_t number = 0;
+    ParseComName(FieldText(runCards.slots[entry.card].ports[entry.port].portName, name, sizeof name), &number);
+    return number;
+}
+
+// One rename of a run: a port to its target, or on its way there to a free
+// number while its target is still another port's of the run.
+struct RenameStep {
+    unsigned index;  // in the mapping
+    std::uint16_t number;
+    bool final;
+};
+RenameStep steps[2 * kMaxDevices * kMaxPorts];
+int outcomes[kMaxDevices * kMaxPorts];
+
+// A number no port of the table carries, no port of the run is given and the
+// COM database does not hold; 0 when there is none.
+std::uint16_t FreeNumber(const RunMapping& mapping, const std::bitset<65536>& carried) {
+    static std::bitset<65536> taken;
+    taken = carried;
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        taken.set(mapping.ports[i].target);
+    }
+    PortUsageBits bits;
+    ReadPortUsage(bits);
+    for (unsigned n = 3; n <= 0xFFFF; ++n) {
+        if (!taken.test(n) && !IsNumberClaimed(bits, n)) {
+            return static_cast<std::uint16_t>(n);
+        }
+    }
+    return 0;
+}
+
+// The order of the renames: no port is given a number another port of the
+// run still carries, so a shift upwards runs from the top, and an exchange or
+// a rotation moves one port through a free number first. Ports in mapping
+// order whenever the numbers allow it.
+unsigned PlanRenames(const RunMapping& mapping) {
+    static std::bitset<65536> carried;      // by any port of the table
+    static std::uint16_t waitingOn[65536];  // ports of the run still carrying a number
+    carried.reset();
+    std::fill(std::begin(waitingOn), std::end(waitingOn), 0);
+    char name[kUtf8Room<sizeof PortRecord::portName>];
+    for (std::uint32_t d = 0; d < runCards.count; ++d) {
+        for (unsigned j = 0; j < PortCountOf(runCards.slots[d]); ++j) {
+            std::uint16_t number = 0;
+            if (ParseComName(FieldText(runCards.slots[d].ports[j].portName, name, sizeof name), &number)) {
+                carried.set(number);
+            }
+        }
+    }
+    static std::uint16_t current[kMaxDevices * kMaxPorts];
+    static bool done[kMaxDevices * kMaxPorts];
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        current[i] = CurrentNumber(mapping.ports[i]);
+        done[i] = false;
+        ++waitingOn[current[i]];
+    }
+    unsigned count = 0;
+    unsigned left = mapping.count;
+    while (left > 0) {
+        bool moved = false;
+        for (unsigned i = 0; i < mapping.count; ++i) {
+            std::uint16_t target = mapping.ports[i].target;
+            if (done[i] || (target != current[i] && waitingOn[target] != 0)) {
+                continue;
+            }
+            steps[count++] = RenameStep{i, target, true};
+            --waitingOn[current[i]];
+            done[i] = true;
+            --left;
+            moved = true;
+        }
+        if (moved) {
+            continue;
+        }
+        // Every port left waits for another: the first goes to a free number.
+        unsigned first = 0;
+        while (done[first]) {
+            ++first;
+        }
+        std::uint16_t free = FreeNumber(mapping, carried);
+        if (free == 0) {
+            // Nowhere to go: the rest in mapping order, as numbers allow no better.
+            for (unsigned i = first; i < mapping.count; ++i) {
+                if (!done[i]) {
+                    steps[count++] = RenameStep{i, mapping.ports[i].target, true};
+                    done[i] = true;
+                }
+            }
+            break;
+        }
+        steps[count++] = RenameStep{first, free, false};
+        carried.set(free);
+        --waitingOn[current[first]];
+        current[first] = free;
+        ++waitingOn[free];
+    }
+    return count;
+}
+
+// A step of the run, journalled before the next one starts.
+int RenameTo(const RenameStep& step, const PortTarget& entry) {
     PortRecord& port = runCards.slots[entry.card].ports[entry.port];
-    int ok = entry.target != 0 ? ModifyCOMName(port.portName, entry.target) : 0;
+    int ok = step.number != 0 ? ModifyCOMName(port.portName, step.number) : 0;
     if (ok != 0) {
-        runJournal.ports[index].renamed = true;
+        JournalPort& journalled = runJournal.ports[step.index];
+        journalled.renamed = step.final;
+        journalled.temp = step.final ? 0 : step.number;
         SaveJournal(runJournal);
     }
-    char description[kUtf8Room<sizeof PortRecord::description>];
-    char name[kUtf8Room<sizeof PortRecord::portName>];
-    AppendFormat(result, kResultSize, "%s%s:%s==>COM%u: %s%s", breakAfter ? "" : "\r\n",
-                 FieldText(port.description, description, sizeof description),
-                 FieldText(port.portName, name, sizeof name), static_cast<unsigned>(entry.target), Outcome(ok),
-                 breakAfter ? "\r\n" : "");
     return ok;
 }
 
-unsigned RenameSelectedPort(const PortTarget& entry, char* result) {
+// The report, in mapping order: the selected-port scope writes its one line
+// with the break after it, the card scopes each line with the break before it.
+void AppendResults(const RunMapping& mapping, bool breakAfter, char* result) {
+    char description[kUtf8Room<sizeof PortRecord::description>];
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        const PortTarget& entry = mapping.ports[i];
+        const PortRecord& port = runCards.slots[entry.card].ports[entry.port];
+        AppendFormat(result, kResultSize, "%s%s:%s==>COM%u: %s%s", breakAfter ? "" : "\r\n",
+                     FieldText(port.description, description, sizeof description), runJournal.ports[i].oldName,
+                     static_cast<unsigned>(entry.target), Outcome(outcomes[i]), breakAfter ? "\r\n" : "");
+    }
+}
+
+unsigned RenameSelectedPort(const RunMapping& mapping, char* result) {
+    const PortTarget& entry = mapping.ports[0];
     PortRecord& port = runCards.slots[entry.card].ports[entry.port];
     SetProgressRange(3);
     ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 0, kEnableWaitMs);
     SetProgress(1);
-    unsigned failed = RenamePort(0, entry, true, result) != 0 ? 0 : 1;
+    outcomes[0] = RenameTo(RenameStep{0, entry.target, true}, entry);
     SetProgress(2);
     ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 1, kEnableWaitMs);
     SetProgress(3);
-    return failed;
+    AppendResults(mapping, true, result);
+    return outcomes[0] != 0 ? 0 : 1;
 }
 
 bool IsIdle(const RunMapping& mapping, unsigned card) { return (mapping.idleCards >> card & 1u) != 0; }
@@ -114,13 +230,20 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         SleepMs(0);
     }
     SetProgressRange(static_cast<int>(PortCountOf(runCards.slots[first])) + 3);
-    unsigned failed = 0;
+    unsigned count = PlanRenames(mapping);
     for (unsigned i = 0; i < mapping.count; ++i) {
-        const PortTarget& entry = mapping.ports[i];
-        failed += RenamePort(i, entry, false, result) != 0 ? 0 : 1;
+        outcomes[i] = 0;
+    }
+    for (unsigned s = 0; s < count; ++s) {
+        const RenameStep& step = steps[s];
+        const PortTarget& entry = mapping.ports[step.index];
+        int ok = RenameTo(step, entry);
+        if (step.final) {
+            outcomes[step.index] = ok;
+        }
         SetProgress(entry.port + 2);
         SleepMs(kRenamePauseMs);
-        if (i + 1 == mapping.count || mapping.ports[i + 1].card != entry.card) {
+        if (s + 1 == count || mapping.ports[steps[s + 1].index].card != entry.card) {
             SetProgress(static_cast<int>(PortCountOf(runCards.slots[entry.card])) + 3);
         }
     }
@@ -137,13 +260,50 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         SetProgress(static_cast<int>(d + 1));
         SleepMs(kEnablePauseMs);
     }
+    AppendResults(mapping, false, result);
+    unsigned failed = 0;
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        failed += outcomes[i] != 0 ? 0 : 1;
+    }
     return failed;
+}
+
+// Ports a run must not rename leave the mapping, and cards left with none
+// stay on.
+void DropPorts(RunMapping& mapping, std::uint8_t marks) {
+    unsigned kept = 0;
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        if ((mapping.ports[i].marks & marks) == 0) {
+            mapping.ports[kept++] = mapping.ports[i];
+        }
+    }
+    mapping.count = kept;
+    for (unsigned d = mapping.firstCard; d < mapping.lastCard; ++d) {
+        bool used = false;
+        for (unsigned i = 0; i < mapping.count && !used; ++i) {
+            used = mapping.ports[i].card == d;
+        }
+        if (!used) {
+            mapping.idleCards |= std::uint64_t{1} << d;
+        }
+    }
+}
+
+// Whether every port of the run carries its target already.
+bool ChangesNothing(const RunMapping& mapping) {
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        if (CurrentNumber(mapping.ports[i]) != mapping.ports[i].target) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A mapped run from its checks to its report: the repeated-number refusal,
 // the questions, the journal, the renames and the report (with note after
 // it). Nothing changes before the whole mapping has been checked and the
-// journal written.
+// journal written; a run that would change nothing leaves everything,
+// the journal included, as it was.
 RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKind kind, const char* note,
                      char* result) {
     static char repeats[kRepeatListSize];
@@ -153,9 +313,33 @@ RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKi
         Report().Tell(result);
         return RunOutcome::NothingToDo;
     }
+    if (mapping.count > 0 && ChangesNothing(mapping)) {
+        LogMessage(kLogNothingToChange);
+        Report().Tell(kTextNothingToChange);
+        return RunOutcome::Done;
+    }
     static char inUseList[kInUseListSize];
     static char claimedList[kClaimedListSize];
     ScanConflicts(runCards, mapping, inUseList, sizeof inUseList, claimedList, sizeof claimedList);
+    static char notCom[kInUseListSize];
+    notCom[0] = '\0';
+    char name[kUtf8Room<sizeof PortRecord::portName>];
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        const PortTarget& entry = mapping.ports[i];
+        if ((entry.marks & kMarkNotCom) != 0) {
+            AppendFormat(notCom, sizeof notCom, "%u#P%u(%s),", entry.card + 1u, entry.port + 1u,
+                         FieldText(runCards.slots[entry.card].ports[entry.port].portName, name, sizeof name));
+        }
+    }
+    if (notCom[0] != '\0') {
+        LogMessage(kLogNotComPorts, notCom);
+        FormatText(result, kResultSize, kTextNotComPorts, notCom);
+        if (!Report().Ask(Question::GoOn, result)) {
+            LogMessage(kLogCancelledHeld);
+            return RunOutcome::Declined;
+        }
+        DropPorts(mapping, kMarkNotCom);
+    }
     if (inUseList[0] != '\0' && !AskTableText(IDS_PORTS_HELD, inUseList, result, kResultSize)) {
         LogMessage(kLogCancelledHeld);
         return RunOutcome::Declined;
@@ -176,7 +360,7 @@ RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKi
         return RunOutcome::PortFailed;
     }
 
-    unsigned failed = portOnly ? RenameSelectedPort(mapping.ports[0], result) : RenameCards(mapping, result);
+    unsigned failed = portOnly ? RenameSelectedPort(mapping, result) : RenameCards(mapping, result);
     runJournal.finished = true;
     SaveJournal(runJournal);
     if (inUseList[0] != '\0') {
@@ -303,27 +487,32 @@ bool RecoverInterruptedRun(Recovery& recovery) {
     }
     recovery.found = true;
     recovery.ports = lastJournal.portCount;
-    for (unsigned i = 0; i < lastJournal.portCount; ++i) {
-        recovery.renamed += lastJournal.ports[i].renamed ? 1 : 0;
-    }
-    LogMessage(kLogRecoveryFound, recovery.ports, recovery.renamed);
     EnumerateCards(runCards, lastJournal.category, kOrderByPosition);
+    recovery.renamed = MarkChangedPorts(lastJournal, runCards);
+    LogMessage(kLogRecoveryFound, recovery.ports, recovery.renamed);
     for (unsigned k = 0; k < lastJournal.cardCount; ++k) {
         const JournalCard& card = lastJournal.cards[k];
-        int slot = FindJournalCard(runCards, card);
-        if (slot < 0) {
+        int slot = FindJournalCard(runCards, lastJournal, k);
+        if (slot == -1) {
             LogMessage(kLogRecoveryCardMissing, card.usbId, card.location);
             ++recovery.missingCards;
             continue;
         }
-        DeviceRecord& record = runCards.slots[slot];
-        if (lastJournal.portOnly) {
-            PortRecord& port = record.ports[lastJournal.ports[0].port];
-            ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 1, kEnableWaitMs);
-        } else {
-            ChangeDeviceStatus(DevInfoSetValue(record.devInfoSet), record.devInfo, 1, kEnableWaitMs);
+        // Identical cards the table no longer tells apart: each is switched
+        // on, as switching on a card that is on changes nothing.
+        for (std::uint32_t d = 0; d < runCards.count; ++d) {
+            if (slot >= 0 ? static_cast<int>(d) != slot : !IsJournalCard(runCards.slots[d], card)) {
+                continue;
+            }
+            DeviceRecord& record = runCards.slots[d];
+            if (lastJournal.portOnly) {
+                PortRecord& port = record.ports[lastJournal.ports[0].port];
+                ChangeDeviceStatus(DevInfoSetValue(port.devInfoSet), port.devInfo, 1, kEnableWaitMs);
+            } else {
+                ChangeDeviceStatus(DevInfoSetValue(record.devInfoSet), record.devInfo, 1, kEnableWaitMs);
+            }
+            LogMessage(kLogRecoveryEnabled, static_cast<int>(d) + 1, card.usbId, card.location);
         }
-        LogMessage(kLogRecoveryEnabled, slot + 1, card.usbId, card.location);
     }
     lastJournal.finished = true;
     lastJournal.interrupted = true;

@@ -70,10 +70,16 @@ constexpr inline char kTextPreviewHead[] = "\r\n***预览串口号分配(未做�
 constexpr inline char kTextPreviewClaimed[] = " [已被分配]";
 constexpr inline char kTextPreviewHeld[] = " [被占用]";
 constexpr inline char kTextPreviewRepeated[] = " [重复]";
+constexpr inline char kTextPreviewNotCom[] = " [名称不是COMn,不修改]";
 constexpr inline char kTextPreviewTotal[] =
     "\r\n***预览:共%u个串口,%u个目标串口号已被分配,%u个串口正被其他程序使用,%u个串口号重复.\r\n";
 
 /* Runs that hold the machine, the journal, undo and recovery. */
+constexpr inline char kTextNotComPorts[] =
+    "以下串口的名称不是COMn形式,修改后无法撤销,本次不修改它们:%s\n仍然修改其他串口?";
+constexpr inline char kLogNotComPorts[] = "名称不是COMn形式的串口不修改:%s";
+constexpr inline char kTextNothingToChange[] = "所有串口已是目标串口号,无需修改,未做任何修改.";
+constexpr inline char kLogNothingToChange[] = "所有串口已是目标串口号,无需修改.";
 constexpr inline char kTextMachineBusy[] =
     "另一个串口号修改正在进行(本机的其他窗口或命令),请等待其完成后再试.本次未做任何修改.";
 constexpr inline char kLogMachineBusy[] = "另一个串口号修改正在进行,本次修改未开始.";

@@ -117,13 +117,17 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     }
     const std::string whole(text, length);
     const std::vector<std::pair<std::string, std::string>> foreign = {
-        {"\"version\": 1", "\"version\": 2"},
+        {"\"version\": 2", "\"version\": 3"},
+        {"\"number\": 4", "\"number\": 0"},
+        {"\"port\": 1", "\"port\": 0"},
+        {"\"slot\": 0", "\"slot\": 64"},
         {"\"category\": 0", "\"category\": 4"},
         {"\"card\": 1", "\"card\": 2"},
         {"\"port\": 63", "\"port\": 64"},
         {"\"target\": 22", "\"target\": \"22\""},
         {"\"state\": \"running\"", "\"state\": \"paused\""},
         {"\"renamed\": true", "\"renamed\": true, \"x\": 0"},
+        {"\"temp\": 0", "\"temp\": -1"},
     };
     for (const auto& [from, to] : foreign) {
         std::string changed = whole;
@@ -133,6 +137,20 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         EXPECT_FALSE(JournalFromText(changed.data(), changed.size(), read, reason, sizeof reason)) << to;
         EXPECT_STREQ(reason, kTextJournalForeign) << to;
     }
+    // The previous version's journals have no card slots and no numbers on the way.
+    nlohmann::json older = nlohmann::json::parse(whole);
+    older["version"] = 1;
+    for (auto& card : older["cards"])
+        card.erase("slot");
+    for (auto& port : older["ports"])
+        port.erase("temp");
+    std::string olderText = older.dump();
+    ASSERT_TRUE(JournalFromText(olderText.data(), olderText.size(), read, reason, sizeof reason)) << reason;
+    EXPECT_EQ(read.cards[1].slot, -1);
+    EXPECT_EQ(read.ports[2].target, 22);
+    older["ports"][0]["temp"] = 0;
+    olderText = older.dump();
+    EXPECT_FALSE(JournalFromText(olderText.data(), olderText.size(), read, reason, sizeof reason));
 }
 
 // Keeps the journal as it stands when a card or port is switched back on.

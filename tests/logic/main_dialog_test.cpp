@@ -61,7 +61,7 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
     open.category = kCategoryPci;
     open.cardCount = 1;
     open.portCount = 2;
-    open.ports[1] = JournalPort{0, 1, 4, 22, true, "COM4"};  // the card's port is COM21
+    open.ports[1] = JournalPort{0, 1, 4, 22, true, "COM4", 0};  // the card's port is COM21
     ModelSetFile(kJournalFile, JournalText(open));
     ModelQueueAnswer(kAnswerNo);
     OpenMain({{.category = "pci", .ports = 2, .firstNumber = 20}});

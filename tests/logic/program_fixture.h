@@ -240,9 +240,9 @@ inline Journal& SampleJournal() {
     std::snprintf(journal.cards[1].usbId, kJournalIdSize, "PCI\\VEN_1A2B");
     std::snprintf(journal.cards[1].location, kJournalLocationSize, "插槽 2");
     journal.portCount = 3;
-    journal.ports[0] = JournalPort{0, 0, 3, 20, true, "COM3"};
-    journal.ports[1] = JournalPort{0, 1, 4, 21, false, "COM4"};
-    journal.ports[2] = JournalPort{1, 63, 300, 22, false, "COM300"};
+    journal.ports[0] = JournalPort{0, 0, 3, 20, true, "COM3", 0};
+    journal.ports[1] = JournalPort{0, 1, 4, 21, false, "COM4", 0};
+    journal.ports[2] = JournalPort{1, 63, 300, 22, false, "COM300", 0};
     return journal;
 }
 

@@ -256,37 +256,46 @@ TEST_F(CoreRunTest, RunsAsTheRequestAndAnswersSay) {
     }
 }
 
+// 128 ports with 40-character names that are no COM names overflow the
+// 4096-byte list of ports a run leaves alone; 128 held COM ports with long
+// descriptions overflow the 10240-byte report.
 TEST_F(CoreRunTest, OverlongListsAndReportAreShortenedVisibly) {
-    // 128 held ports with 40-character names overflow the 4096-byte list, and
-    // their result lines with long descriptions the 10240-byte report.
-    nlohmann::json cards = nlohmann::json::array();
-    for (int d = 0; d < 2; ++d) {
-        nlohmann::json ports = nlohmann::json::array();
-        for (int j = 0; j < 64; ++j) {
-            char name[64];
-            std::snprintf(name, sizeof name, "SERIAL-PORT-WITH-A-LONG-DEVICE-NAME-%04d", d * 64 + j);
-            ports.push_back({{"name", name}, {"number", 0}, {"description", std::string(200, 'd')}});
-            HoldPort(name);
+    for (bool comNames : {false, true}) {
+        SCOPED_TRACE(comNames ? "COM names" : "other names");
+        TearDown();
+        SetUp();
+        nlohmann::json cards = nlohmann::json::array();
+        for (int d = 0; d < 2; ++d) {
+            nlohmann::json ports = nlohmann::json::array();
+            for (int j = 0; j < 64; ++j) {
+                char name[64];
+                std::snprintf(name, sizeof name, comNames ? "COM%d" : "SERIAL-PORT-WITH-A-LONG-DEVICE-NAME-%04d",
+                              d * 64 + j + 3);
+                ports.push_back({{"name", name}, {"description", std::string(200, 'd')}});
+                HoldPort(name);
+            }
+            cards.push_back({{"category", "usb"}, {"name", "Card"}, {"ports", ports}});
         }
-        cards.push_back({{"category", "usb"}, {"name", "Card"}, {"ports", ports}});
+        LoadJson({{"cards", cards}});
+        EnsureComDbOpen();
+        ListCards(kCategoryUsb, kOrderByPosition);
+        reporter.Answer(true);
+        reporter.Answer(true);
+        RenameHere(Request(RenameScope::AllCards, 0, 0, 300, kSequential));
+        ASSERT_EQ(reporter.Events("ask:").size(), comNames ? 1u : 2u);
+        std::string question = reporter.Events("ask:")[0];
+        EXPECT_EQ(Contains(question, "LONG-DEVICE-NAME-0060),"), !comNames) << "the list fills its 4096 bytes";
+        EXPECT_EQ(Contains(question, "...\n仍然修改其他串口?"), !comNames) << "and shows that it was cut";
+        EXPECT_EQ(SimPortNumber(1, 63), comNames ? 427u : 130u) << "only COM names are renamed";
+        EXPECT_TRUE(SimCardEnabled(1)) << "every card comes back";
+        if (comNames) {
+            ASSERT_EQ(reporter.Events("tell:").size(), 1u);
+            std::string report = reporter.Events("tell:")[0];
+            EXPECT_LT(report.size(), 10240u);
+            EXPECT_EQ(report.substr(report.size() - 3), "...");
+        }
+        ExpectIdleAfterRun();
     }
-    LoadJson({{"cards", cards}});
-    EnsureComDbOpen();
-    ListCards(kCategoryUsb, kOrderByPosition);
-    reporter.Answer(true);
-    RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential));
-
-    ASSERT_EQ(reporter.Events("ask:").size(), 1u);
-    std::string question = reporter.Events("ask:")[0];
-    EXPECT_TRUE(Contains(question, "LONG-DEVICE-NAME-0090,")) << "the held list fills its 4096 bytes";
-    EXPECT_TRUE(Contains(question, "...)正被其他程序使用")) << "and shows that it was cut";
-    ASSERT_EQ(reporter.Events("tell:").size(), 1u);
-    std::string report = reporter.Events("tell:")[0];
-    EXPECT_LT(report.size(), 10240u);
-    EXPECT_EQ(report.substr(report.size() - 3), "...");
-    EXPECT_TRUE(SimCardEnabled(1)) << "every card comes back";
-    EXPECT_EQ(SimPortNumber(1, 63), 130u);
-    ExpectIdleAfterRun();
 }
 
 // A bigger mapping made before leaves entries beyond the new count behind.
@@ -580,6 +589,118 @@ TEST_F(DialogRunTest, UserInputAroundTheEndOfARunStartsNothing) {
     EXPECT_EQ(ComboGetCount(dialog, IDC_START_NUMBER), 256);
     EXPECT_EQ(ComboGetSelection(dialog, IDC_START_NUMBER), 2) << "the first free number";
     ExpectIdleAfterRun();
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> Renames() {
+    std::vector<std::string> calls;
+    for (const std::string& call : RunCalls()) {
+        if (call.rfind("Modify", 0) == 0)
+            calls.push_back(call);
+    }
+    return calls;
+}
+
+// No two ports carry one number at any moment: a shift onto the run's own
+// numbers goes from the top and asks about none of them, an exchange goes
+// through a free number, a run onto the numbers the ports have changes
+// nothing, and a port whose name is no COM name is left alone.
+TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
+    List({{.ports = 3, .firstNumber = 3}, {.ports = 2, .firstNumber = 6}});
+    ModelComDbSetClaimed(9, true);
+    for (unsigned n = 3; n <= 7; ++n)
+        ModelComDbSetClaimed(n, true);
+    EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 4, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM7,8)=1", "Modify(COM6,7)=1", "Modify(COM5,6)=1",
+                                                   "Modify(COM4,5)=1", "Modify(COM3,4)=1"}));
+    EXPECT_TRUE(reporter.Events("ask:").empty()) << "numbers the run's own ports give up are not claimed";
+    EXPECT_EQ(reporter.Events("tell:").back(),
+              "\r\nPort 1-1:COM3==>COM4: 成功\r\nPort 1-2:COM4==>COM5: 成功\r\nPort 1-3:COM5==>COM6: 成功"
+              "\r\nPort 2-1:COM6==>COM7: 成功\r\nPort 2-2:COM7==>COM8: 成功")
+        << "the report in the order of the ports";
+
+    // The cards now carry COM4 to COM8: the same run again changes nothing.
+    ListCards(kCategoryUsb, kOrderByPosition);
+    std::string journal;
+    ASSERT_TRUE(ModelFile(kJournalFile, &journal));
+    SimClearCalls();
+    EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 4, kSequential)), RunOutcome::Done);
+    EXPECT_TRUE(RunCalls().empty()) << "no card switched off, no port renamed";
+    EXPECT_EQ(reporter.Events("tell:").back(), kTextNothingToChange);
+    std::string after;
+    ModelFile(kJournalFile, &after);
+    EXPECT_EQ(after, journal) << "the last run that changed something can still be undone";
+
+    // Ports 1 and 2 of card 1 exchange their numbers through a free one.
+    LoadCards({{.ports = 1, .firstNumber = 4}, {.ports = 1, .firstNumber = 3}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    SimClearCalls();
+    EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM4,8)=1", "Modify(COM3,4)=1", "Modify(COM4,3)=1"}))
+        << "COM5 to COM7 are claimed, COM8 is free";
+    Journal& read = SampleJournal();
+    ASSERT_TRUE(ModelFile(kJournalFile, &after));
+    char reason[kJournalReasonSize];
+    ASSERT_TRUE(JournalFromText(after.data(), after.size(), read, reason, sizeof reason)) << reason;
+    EXPECT_TRUE(read.ports[0].renamed && read.ports[1].renamed);
+    EXPECT_EQ(read.ports[0].temp, 0);
+
+    // A port named LPT1 is shown, asked about and left alone.
+    LoadJson(
+        {{"statusDelayMs", 0},
+         {"cards", {{{"category", "usb"}, {"ports", {{{"name", "COM3"}}, {{"name", "LPT1"}}, {{"name", "COM05"}}}}}}}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    PreviewRequest(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential));
+    EXPECT_TRUE(Contains(reporter.Output(), ":LPT1==>COM21 [名称不是COMn,不修改]")) << reporter.Output();
+    SimClearCalls();
+    reporter.Answer(true);
+    RenameHere(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential));
+    EXPECT_EQ(Renames(), std::vector<std::string>{"Modify(COM3,20)=1"});
+    EXPECT_TRUE(Contains(reporter.Events("ask:").back(), "1#P2(LPT1),1#P3(COM05),")) << reporter.Events("ask:").back();
+    ExpectIdleAfterRun();
+}
+
+// Two cards of one hardware id and location are two cards to the journal:
+// undo and recovery act on the right one, by slot and by their ports.
+TEST_F(CoreRunTest, IdenticalCardsAreToldApartByTheirSlotsAndPorts) {
+    nlohmann::json twins = nlohmann::json::array();
+    for (int first : {3, 5}) {
+        twins.push_back(
+            {{"category", "usb"},
+             {"usbId", "USB\\VID_1&PID_1"},
+             {"ports", {{{"name", "COM" + std::to_string(first)}}, {{"name", "COM" + std::to_string(first + 1)}}}}});
+    }
+    LoadJson({{"statusDelayMs", 0}, {"cards", twins}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 20, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(1, 1), 23u);
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    for (int card : {0, 1}) {
+        EXPECT_EQ(SimPortNumber(card, 0), card == 0 ? 3u : 5u) << card;
+        EXPECT_EQ(SimPortNumber(card, 1), card == 0 ? 4u : 6u) << card;
+    }
+}
+
+// A run ended between a rename and its mark: recovery counts what the cards
+// show, and the undo it offers puts that port back too.
+TEST_F(CoreRunTest, RecoveryCountsThePortsThatCarryTheirTargets) {
+    List({{.ports = 2, .firstNumber = 20}});
+    Journal& open = SampleJournal();
+    open.cardCount = 1;
+    open.portCount = 2;
+    open.ports[0].renamed = false;  // carries its target, COM20, all the same
+    open.ports[1].target = 22;
+    ModelSetFile(kJournalFile, JournalText(open));
+    Recovery recovery;
+    ASSERT_TRUE(RecoverInterruptedRun(recovery));
+    EXPECT_EQ(recovery.renamed, 1u);
+    EXPECT_TRUE(Contains(reporter.Log(), "共2个串口,已修改1个.")) << reporter.Log();
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
+    EXPECT_EQ(SimPortNumber(0, 1), 21u);
 }
 
 }  // namespace

@@ -127,6 +127,8 @@ TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
          {kTextReleaseWarning, "COM3,COM4,COM6," + total(3, true)}, {}, "串口号状态已设为[未使用]:COM3,COM4,COM6,"},
         {"another program claims the very number being claimed: no failure", {}, 3, 5, false, {kAnswerOk}, 0, 4, 4, 1,
          {"COM3,COM5," + total(2, false)}, {3, 4, 5}, "串口号状态已设为[使用中]:COM3,COM5,"},
+        {"a run holding the machine leaves the database alone", {}, 3, 4, false, {kAnswerOk}, 0, 0, 0, 0,
+         {kTextMachineBusy}, {}, "另一个串口号修改正在进行,本次修改未开始."},
         {"the whole range's summary fits its buffer", {}, 3, 256, false, {kAnswerOk}, 0, 0, 0, 1,
          {Coms(3, 256) + total(254, false)}, fromCom3, "串口号状态已设为[使用中]:" + Coms(3, 256)},
         // clang-format on
@@ -140,6 +142,7 @@ TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
             ModelComDbSetClaimed(n, true);
         ModelComDbFailWrites(c.failWrites);
         ModelComDbRival(c.rivalTrigger, c.rivalNumber);
+        ModelSetRunLockHeldElsewhere(c.boxes.size() == 1 && c.boxes[0] == kTextMachineBusy);
         for (int answer : c.answers)
             ModelQueueAnswer(answer);
         EditSetText(dialog, IDC_LOG, "");
@@ -171,6 +174,7 @@ TEST_F(UsageDialogTest, RangesAreClaimedAndReleasedAsTheDatabaseAllows) {
         EXPECT_EQ(Contains(Log(), ">> " + c.logged + "\r\n"), !c.logged.empty()) << Log();
         EXPECT_EQ(Contains(Log(), "串口号状态已设为"), Contains(c.logged, "串口号状态已设为"))
             << "only changes are logged";
+        EXPECT_FALSE(ModelRunLockOwned());
     }
 }
 
