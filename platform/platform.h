@@ -197,6 +197,8 @@ FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::si
 // Writes a new file beside path, flushes it to disk and puts it in path's
 // place in one step, so path always holds either the old or the new text.
 bool SaveFileWhole(const char* path, const char* data, std::size_t length);
+// Appends to an existing file, flushed to disk when flush is set.
+bool AppendToFile(const char* path, const char* data, std::size_t length, bool flush);
 // A lock held by one run on the whole machine at a time (a named mutex),
 // across processes and sessions. Waits at most waitMs for it; false when
 // another run kept it. Taken and released on the same thread.

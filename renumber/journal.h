@@ -1,7 +1,10 @@
 // The journal of a run: written to the machine's program-data folder before
-// the run's first change, marked as each port is renamed and when the run
-// has finished, flushed to disk at each step. It tells undo what the last run
-// changed, and the next start what a run that ended half-way left behind.
+// the run's first change, then a small record for each port renamed, each
+// card switched on and the end, appended and (but for the cards) flushed.
+// Every record is one line with its length and checksum, so a record torn by
+// a power loss is known and taken as not written. The file keeps the last
+// run that changed something until another run does: undo always finds it,
+// and the next start finds what a run that ended half-way left behind.
 // Cards are named by hardware id, location and slot, ports by their position
 // on their card.
 #pragma once
@@ -53,18 +56,30 @@ struct Journal {
 // run lock writes it.
 extern Journal runJournal;
 
-// Journal text to and from the record. A text that does not parse or holds
-// anything the program does not write is refused with the reason.
-std::size_t JournalToText(const Journal& journal, char* buffer, std::size_t size);  // 0: does not fit
+// A journal file holding one run as it stands (0: does not fit), and the
+// last run of a journal file's text, records or a whole document of an
+// older version. A text that does not parse or holds anything the program
+// does not write is refused with the reason.
+std::size_t JournalToText(const Journal& journal, char* buffer, std::size_t size);
 bool JournalFromText(const char* text, std::size_t length, Journal& journal, char* reason, std::size_t size);
 
 // ...\Kestrova\journal.json in the program-data folder.
 bool JournalPath(char* buffer, std::size_t size);
 enum class JournalLoad { Loaded, Missing, Refused };
-// Reads the journal file; Refused leaves the reason (logged by the caller).
-JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size);
-// Writes the journal file whole; false (logged) when it could not be saved.
-bool SaveJournal(const Journal& journal);
+// The last run of the journal file, or with changing the last one that
+// changed something; Refused leaves the reason (logged by the caller).
+JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size, bool changing = false);
+// A run's beginning: the file becomes the last run that changed something,
+// then this one, in one write flushed to disk. false (logged) when it could
+// not be written.
+bool StartJournal(const Journal& run);
+enum class JournalStep : std::uint8_t { Renamed, Temp, Enabled, Finished, Recovered };
+// A step of the file's last run, appended (flushed, but for a card switched
+// on) and applied to run. index: the port (Renamed, Temp) or card (Enabled);
+// number: the free number (Temp). false (logged) when it could not be written.
+bool WriteJournalStep(Journal& run, JournalStep step, unsigned index, std::uint16_t number);
+// Whether a run renamed a port, to its target or on its way.
+bool ChangedSomething(const Journal& run);
 
 // Fills runJournal from a mapping over the run's table, unfinished.
 void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind);
@@ -86,8 +101,11 @@ bool IsJournalCard(const DeviceRecord& record, const JournalCard& card);
 unsigned MarkChangedPorts(Journal& journal, const DeviceTable& table);
 
 // The mapping that puts the ports a journal's run renamed back to their
-// numbers before it. A port renamed by that run that no longer carries the
-// number the run gave it is left alone and listed in leftAlone. Returns how
-// many ports were left alone.
+// numbers before it, or with finish takes the ports an interrupted run had
+// not renamed yet on to their targets. A port renamed by that run that no
+// longer carries the number the run gave it is left alone and listed in
+// leftAlone. Returns how many ports were left alone.
 unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& mapping, char* leftAlone,
-                 std::size_t size);
+                 std::size_t size, bool finish = false);
+// An undo that ended half-way with ports it had not reached: undo finishes it.
+bool IsUnfinishedUndo(const Journal& journal);

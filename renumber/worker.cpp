@@ -172,17 +172,29 @@ unsigned PlanRenames(const RunMapping& mapping) {
     return count;
 }
 
+// Set when the journal could not take a step: the run stops there, every
+// card is switched on, and the report says so.
+bool journalFailed = false;
+
 // A step of the run, journalled before the next one starts.
 int RenameTo(const RenameStep& step, const PortTarget& entry) {
     PortRecord& port = runCards.slots[entry.card].ports[entry.port];
     int ok = step.number != 0 ? ModifyCOMName(port.portName, step.number) : 0;
-    if (ok != 0) {
-        JournalPort& journalled = runJournal.ports[step.index];
-        journalled.renamed = step.final;
-        journalled.temp = step.final ? 0 : step.number;
-        SaveJournal(runJournal);
+    if (ok != 0 &&
+        !WriteJournalStep(runJournal, step.final ? JournalStep::Renamed : JournalStep::Temp, step.index, step.number)) {
+        journalFailed = true;
     }
     return ok;
+}
+
+// The journal card of a slot the run switches off.
+unsigned JournalCardOf(unsigned slot) {
+    for (unsigned k = 0; k < runJournal.cardCount; ++k) {
+        if (runJournal.cards[k].slot == static_cast<int>(slot)) {
+            return k;
+        }
+    }
+    return 0;
 }
 
 // The report, in mapping order: the selected-port scope writes its one line
@@ -234,7 +246,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
     for (unsigned i = 0; i < mapping.count; ++i) {
         outcomes[i] = 0;
     }
-    for (unsigned s = 0; s < count; ++s) {
+    for (unsigned s = 0; s < count && !journalFailed; ++s) {
         const RenameStep& step = steps[s];
         const PortTarget& entry = mapping.ports[step.index];
         int ok = RenameTo(step, entry);
@@ -257,6 +269,9 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         }
         DeviceRecord& card = runCards.slots[d];
         ChangeDeviceStatus(DevInfoSetValue(card.devInfoSet), card.devInfo, 1, kEnableWaitMs);
+        if (!journalFailed) {
+            WriteJournalStep(runJournal, JournalStep::Enabled, JournalCardOf(d), 0);
+        }
         SetProgress(static_cast<int>(d + 1));
         SleepMs(kEnablePauseMs);
     }
@@ -355,14 +370,18 @@ RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKi
         return RunOutcome::NothingToDo;
     }
     BeginJournal(runCards, category, mapping, portOnly, kind);
-    if (!SaveJournal(runJournal)) {
+    if (!StartJournal(runJournal)) {
         Report().Tell(kTextJournalNotSaved);
         return RunOutcome::PortFailed;
     }
 
+    journalFailed = false;
     unsigned failed = portOnly ? RenameSelectedPort(mapping, result) : RenameCards(mapping, result);
-    runJournal.finished = true;
-    SaveJournal(runJournal);
+    if (journalFailed || !WriteJournalStep(runJournal, JournalStep::Finished, 0, 0)) {
+        LogMessage(kLogJournalStopped);
+        AppendFormat(result, kResultSize, "%s", kTextJournalStopped);
+        failed = failed == 0 ? 1 : failed;
+    }
     if (inUseList[0] != '\0') {
         AppendFormat(result, kResultSize, kTextReplugHeld, inUseList);
     }
@@ -412,7 +431,7 @@ RunOutcome RenameLocked(const RunRequest& request, const DeviceTable& seen, char
 RunOutcome UndoLocked(char* result) {
     SetProgressRange(3);
     static char reason[kJournalReasonSize];
-    JournalLoad load = LoadJournal(lastJournal, reason, sizeof reason);
+    JournalLoad load = LoadJournal(lastJournal, reason, sizeof reason, true);
     if (load != JournalLoad::Loaded || !lastJournal.finished) {
         if (load == JournalLoad::Refused) {
             FormatText(result, kResultSize, kTextJournalRefused, reason);
@@ -427,7 +446,8 @@ RunOutcome UndoLocked(char* result) {
     static char leftAlone[kLeftAloneSize];
     static char note[kLeftAloneSize + 256];
     note[0] = '\0';
-    if (MapUndo(lastJournal, runCards, runMapping, leftAlone, sizeof leftAlone) != 0) {
+    bool finish = IsUnfinishedUndo(lastJournal);
+    if (MapUndo(lastJournal, runCards, runMapping, leftAlone, sizeof leftAlone, finish) != 0) {
         LogMessage(kLogUndoLeftAlone, leftAlone);
         FormatText(note, sizeof note, kTextUndoLeftAlone, leftAlone);
     }
@@ -437,7 +457,7 @@ RunOutcome UndoLocked(char* result) {
         return RunOutcome::NothingToDo;
     }
     AppendText("\r\n");
-    LogMessage(kLogUndoStart, runMapping.count);
+    LogMessage(finish ? kLogUndoFinish : kLogUndoStart, runMapping.count);
     return RunMapped(lastJournal.category, runMapping, lastJournal.portOnly, JournalKind::Undo, note, result);
 }
 
@@ -464,7 +484,7 @@ RunOutcome RunUndo() {
 bool LastRunCategory(int* category) {
     static Journal journal;
     static char reason[kJournalReasonSize];
-    if (LoadJournal(journal, reason, sizeof reason) != JournalLoad::Loaded) {
+    if (LoadJournal(journal, reason, sizeof reason, true) != JournalLoad::Loaded) {
         return false;
     }
     *category = journal.category;
@@ -486,8 +506,13 @@ bool RecoverInterruptedRun(Recovery& recovery) {
         return false;
     }
     recovery.found = true;
+    recovery.undo = lastJournal.kind == JournalKind::Undo;
     recovery.ports = lastJournal.portCount;
     EnumerateCards(runCards, lastJournal.category, kOrderByPosition);
+    static bool wasRenamed[kMaxDevices * kMaxPorts];
+    for (unsigned i = 0; i < lastJournal.portCount; ++i) {
+        wasRenamed[i] = lastJournal.ports[i].renamed;
+    }
     recovery.renamed = MarkChangedPorts(lastJournal, runCards);
     LogMessage(kLogRecoveryFound, recovery.ports, recovery.renamed);
     for (unsigned k = 0; k < lastJournal.cardCount; ++k) {
@@ -514,9 +539,12 @@ bool RecoverInterruptedRun(Recovery& recovery) {
             LogMessage(kLogRecoveryEnabled, static_cast<int>(d) + 1, card.usbId, card.location);
         }
     }
-    lastJournal.finished = true;
-    lastJournal.interrupted = true;
-    if (SaveJournal(lastJournal)) {
+    for (unsigned i = 0; i < lastJournal.portCount; ++i) {
+        if (lastJournal.ports[i].renamed && !wasRenamed[i]) {
+            WriteJournalStep(lastJournal, JournalStep::Renamed, i, 0);
+        }
+    }
+    if (WriteJournalStep(lastJournal, JournalStep::Recovered, 0, 0)) {
         LogMessage(kLogRecoveryClosed);
     }
     ReleaseRunLock();

@@ -28,6 +28,7 @@ struct Recovery {
     bool refused;  // the journal could not be used: reason says why (logged)
     char reason[kJournalReasonSize];
     bool found;
+    bool undo;              // that run was an undo: undo now finishes it
     unsigned ports;         // in that run's mapping
     unsigned renamed;       // of those, renamed (undo can put them back)
     unsigned missingCards;  // switched off by it and not found to switch on

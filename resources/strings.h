@@ -86,6 +86,9 @@ constexpr inline char kLogMachineBusy[] = "另一个串口号修改正在进行,
 constexpr inline char kTextJournalNotSaved[] =
     "无法写入修改记录(程序数据文件夹下的Kestrova\\journal.json),本次修改已取消,未做任何修改.";
 constexpr inline char kLogJournalNotSaved[] = "修改记录无法保存";
+constexpr inline char kTextJournalStopped[] =
+    "\r\n修改记录无法写入,修改已在此停止:标为成功的串口已修改,其余未修改;所有多串卡已重新启用.";
+constexpr inline char kLogJournalStopped[] = "修改记录无法写入,修改已停止,多串卡已重新启用.";
 constexpr inline char kTextJournalUnreadable[] = "修改记录文件无法读取或不完整(可能在写入时被中断)";
 constexpr inline char kTextJournalForeign[] = "修改记录文件的内容与本程序写入的格式不符";
 constexpr inline char kTextJournalTooBig[] = "修改记录文件过大";
@@ -96,6 +99,7 @@ constexpr inline char kTextNothingToUndo[] = "没有可撤销的已完成修改,
 constexpr inline char kTextUndoLeftAlone[] = "\r\n以下串口的串口号在上次修改之后已被改变,未撤销:%s";
 constexpr inline char kLogUndoLeftAlone[] = "以下串口的串口号在上次修改之后已被改变,未撤销:%s";
 constexpr inline char kLogUndoStart[] = "撤销上次修改:%u个串口...\n";
+constexpr inline char kLogUndoFinish[] = "完成上次中途结束的撤销:%u个串口...\n";
 constexpr inline char kLogRecoveryFound[] = "发现上次未完成的串口号修改:共%u个串口,已修改%u个.";
 constexpr inline char kLogRecoveryCardMissing[] = "未找到上次修改停用的多串卡[%s][%s],无法重新启用.";
 constexpr inline char kLogRecoveryEnabled[] = "已重新启用上次修改停用的多串卡%d#[%s][%s].";
@@ -104,6 +108,10 @@ constexpr inline char kTextOfferUndo[] =
     "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡.\n其中%u个串口已被修改,是否撤销这些修改?";
 constexpr inline char kTextRecoveredUnattended[] =
     "上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡;其中%u个串口已被修改,可用 /undo 撤销.\n";
+constexpr inline char kTextOfferFinishUndo[] =
+    "上次撤销未完成(程序中途结束),已重新启用它停用的多串卡.\n其中%u个串口已撤销,是否完成撤销(撤销其余的串口)?";
+constexpr inline char kTextRecoveredUndoUnattended[] =
+    "上次撤销未完成(程序中途结束),已重新启用它停用的多串卡;其中%u个串口已撤销,可用 /undo 完成撤销.\n";
 constexpr inline char kTextRecoveredCardsMissing[] =
     "上次串口号修改未完成(程序中途结束);它停用的多串卡中有%u个未找到,无法重新启用;其中%u个串口已被修改,可用 /undo "
     "撤销.\n";

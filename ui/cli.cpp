@@ -232,6 +232,8 @@ void RecoverAtStart() {
     }
     if (recovery.missingCards > 0) {
         FormatText(text, sizeof text, kTextRecoveredCardsMissing, recovery.missingCards, recovery.renamed);
+    } else if (recovery.undo) {
+        FormatText(text, sizeof text, kTextRecoveredUndoUnattended, recovery.renamed);
     } else {
         FormatText(text, sizeof text, kTextRecoveredUnattended, recovery.renamed);
     }

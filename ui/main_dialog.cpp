@@ -106,9 +106,9 @@ void RecoverAtStart() {
     }
     RefreshDevices();
     ListLastRunCategory();
-    if (recovery.renamed > 0) {
+    if (recovery.renamed > 0 && (!recovery.undo || recovery.renamed < recovery.ports)) {
         char text[kQuestionSize];
-        FormatText(text, sizeof text, kTextOfferUndo, recovery.renamed);
+        FormatText(text, sizeof text, recovery.undo ? kTextOfferFinishUndo : kTextOfferUndo, recovery.renamed);
         if (ShowProgramBox(mainDialog, text, kBoxInfoYesNo) == kAnswerYes) {
             StartUndo();
         }

@@ -141,6 +141,10 @@ std::string ModelConsoleText(bool errors);  // standard output, or standard erro
 void ModelSetFile(const char* path, const std::string& contents);
 bool ModelFile(const char* path, std::string* contents);
 void ModelSetFileWritesFail(bool fail);
+// The next writes (whole files and appends) work, then every one fails.
+void ModelFailFileWritesAfter(int writes);
+// What was written to a file since the reset: bytes, and writes flushed.
+void ModelFileWrites(const char* path, std::size_t* bytes, unsigned* flushes);
 // Another process holds the run lock: every acquisition fails at once.
 void ModelSetRunLockHeldElsewhere(bool held);
 bool ModelRunLockOwned();

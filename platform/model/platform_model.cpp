@@ -1800,8 +1800,10 @@ struct MachineState {
     std::string arguments;
     std::string console;
     std::string consoleErrors;
-    std::map<std::string, std::string> files;  // by lowercased path
+    std::map<std::string, std::string> files;                        // by lowercased path
+    std::map<std::string, std::pair<std::size_t, unsigned>> writes;  // bytes and flushes by path
     bool failWrites = false;
+    int writesLeft = -1;  // writes that work before failWrites is set; -1: no limit
     bool lockHeldElsewhere = false;
     bool lockOwned = false;
     std::vector<unsigned> lockWaits;
@@ -1917,12 +1919,46 @@ FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::si
     return FileRead::Done;
 }
 
-bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
-    std::lock_guard lock(MachineLock());
-    if (Machine().failWrites) {
+namespace {
+
+// Counts a write; false when writes fail (from now on, or after the ones left).
+bool WriteAllowedLocked(const std::string& key, std::size_t length, bool flush) {
+    MachineState& m = Machine();
+    if (m.writesLeft == 0) {
+        m.failWrites = true;
+        m.writesLeft = -1;
+    }
+    if (m.failWrites) {
         return false;
     }
-    Machine().files[Lowercase(path)] = std::string(data, length);
+    if (m.writesLeft > 0) {
+        --m.writesLeft;
+    }
+    m.writes[key].first += length;
+    m.writes[key].second += flush ? 1 : 0;
+    return true;
+}
+
+}  // namespace
+
+bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
+    std::lock_guard lock(MachineLock());
+    std::string key = Lowercase(path);
+    if (!WriteAllowedLocked(key, length, true)) {
+        return false;
+    }
+    Machine().files[key] = std::string(data, length);
+    return true;
+}
+
+bool AppendToFile(const char* path, const char* data, std::size_t length, bool flush) {
+    std::lock_guard lock(MachineLock());
+    std::string key = Lowercase(path);
+    auto found = Machine().files.find(key);
+    if (found == Machine().files.end() || !WriteAllowedLocked(key, length, flush)) {
+        return false;
+    }
+    found->second.append(data, length);
     return true;
 }
 
@@ -1974,6 +2010,20 @@ bool ModelFile(const char* path, std::string* contents) {
 void ModelSetFileWritesFail(bool fail) {
     std::lock_guard lock(MachineLock());
     Machine().failWrites = fail;
+    Machine().writesLeft = -1;
+}
+
+void ModelFailFileWritesAfter(int writes) {
+    std::lock_guard lock(MachineLock());
+    Machine().failWrites = false;
+    Machine().writesLeft = writes;
+}
+
+void ModelFileWrites(const char* path, std::size_t* bytes, unsigned* flushes) {
+    std::lock_guard lock(MachineLock());
+    auto& counts = Machine().writes[Lowercase(path)];
+    *bytes = counts.first;
+    *flushes = counts.second;
 }
 
 void ModelSetRunLockHeldElsewhere(bool held) {

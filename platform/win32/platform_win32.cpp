@@ -733,6 +733,18 @@ bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
     return true;
 }
 
+bool AppendToFile(const char* path, const char* data, std::size_t length, bool flush) {
+    Wide<kPathUnits> name(path);
+    HANDLE file = CreateFileW(name.text, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool written = WriteAll(file, data, length) && (!flush || FlushFileBuffers(file));
+    CloseHandle(file);
+    return written;
+}
+
 namespace {
 HANDLE runLock = nullptr;
 }  // namespace

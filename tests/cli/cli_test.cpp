@@ -3,6 +3,8 @@
 // recovery, run whole through RunKestrova on the in-memory platform.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -99,58 +101,100 @@ TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
     }
 }
 
+// A record as the program frames it: length, checksum, object, line end.
+std::string Record(const nlohmann::json& object) {
+    std::string text = object.dump();
+    char head[32];
+    std::snprintf(head, sizeof head, "#%zu %08lx ", text.size(),
+                  crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    return head + text + "\n";
+}
+
+bool Read(const std::string& text, Journal& journal, std::string* why = nullptr) {
+    char reason[kJournalReasonSize];
+    bool read = JournalFromText(text.data(), text.size(), journal, reason, sizeof reason);
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return read;
+}
+
 TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     static char text[kJournalFileSize];
     static Journal read;
     const Journal& written = SampleJournal();
     std::size_t length = JournalToText(written, text, sizeof text);
     ASSERT_GT(length, 0u);
-    char reason[kJournalReasonSize];
-    ASSERT_TRUE(JournalFromText(text, length, read, reason, sizeof reason)) << reason;
-    EXPECT_EQ(JournalText(read), std::string(text, length)) << "every field read back";
-    EXPECT_STREQ(read.cards[1].location, "插槽 2");
-    EXPECT_TRUE(Contains(text, "\"renamed\": true") && Contains(text, "\"port\": 63") && Contains(text, "COM300"));
-    // Cut anywhere before its last line break: a file torn while written.
-    for (std::size_t cut = 0; cut + 1 < length; ++cut) {
-        ASSERT_FALSE(JournalFromText(text, cut, read, reason, sizeof reason)) << "cut at " << cut;
-        ASSERT_STREQ(reason, kTextJournalUnreadable);
-    }
     const std::string whole(text, length);
-    const std::vector<std::pair<std::string, std::string>> foreign = {
-        {"\"version\": 2", "\"version\": 3"},
-        {"\"number\": 4", "\"number\": 0"},
-        {"\"port\": 1", "\"port\": 0"},
-        {"\"slot\": 0", "\"slot\": 64"},
-        {"\"category\": 0", "\"category\": 4"},
-        {"\"card\": 1", "\"card\": 2"},
-        {"\"port\": 63", "\"port\": 64"},
-        {"\"target\": 22", "\"target\": \"22\""},
-        {"\"state\": \"running\"", "\"state\": \"paused\""},
-        {"\"renamed\": true", "\"renamed\": true, \"x\": 0"},
-        {"\"temp\": 0", "\"temp\": -1"},
-    };
-    for (const auto& [from, to] : foreign) {
-        std::string changed = whole;
-        std::size_t at = changed.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        changed.replace(at, from.size(), to);
-        EXPECT_FALSE(JournalFromText(changed.data(), changed.size(), read, reason, sizeof reason)) << to;
-        EXPECT_STREQ(reason, kTextJournalForeign) << to;
+    ASSERT_TRUE(Read(whole, read));
+    EXPECT_EQ(JournalText(read), whole) << "every field read back";
+    EXPECT_STREQ(read.cards[1].location, "插槽 2");
+    EXPECT_EQ(whole, Record(nlohmann::json::parse(whole.substr(whole.find('{'))))) << "framed with its checksum";
+
+    // A step appended after the run's beginning, torn at every byte: until it
+    // is whole the run reads as before it.
+    const std::string step = Record({{"step", "renamed"}, {"port", 1}});
+    std::string why;
+    for (std::size_t cut = 0; cut <= step.size(); ++cut) {
+        ASSERT_TRUE(Read(whole + step.substr(0, cut), read)) << "cut at " << cut;
+        ASSERT_EQ(read.ports[1].renamed, cut == step.size()) << "cut at " << cut;
     }
-    // The previous version's journals have no card slots and no numbers on the way.
-    nlohmann::json older = nlohmann::json::parse(whole);
-    older["version"] = 1;
-    for (auto& card : older["cards"])
-        card.erase("slot");
-    for (auto& port : older["ports"])
-        port.erase("temp");
-    std::string olderText = older.dump();
-    ASSERT_TRUE(JournalFromText(olderText.data(), olderText.size(), read, reason, sizeof reason)) << reason;
-    EXPECT_EQ(read.cards[1].slot, -1);
-    EXPECT_EQ(read.ports[2].target, 22);
-    older["ports"][0]["temp"] = 0;
-    olderText = older.dump();
-    EXPECT_FALSE(JournalFromText(olderText.data(), olderText.size(), read, reason, sizeof reason));
+    for (std::size_t cut = 0; cut + 1 < length; ++cut) {
+        ASSERT_FALSE(Read(whole.substr(0, cut), read, &why)) << "a first record cut at " << cut;
+        ASSERT_EQ(why, kTextJournalUnreadable);
+    }
+    std::string flipped = whole + step;
+    flipped[flipped.size() - 3] ^= 1;
+    ASSERT_TRUE(Read(flipped, read));
+    EXPECT_FALSE(read.ports[1].renamed) << "a record whose checksum fails was never written";
+
+    nlohmann::json begin = nlohmann::json::parse(whole.substr(whole.find('{')));
+    using Change = void (*)(nlohmann::json&);
+    const std::pair<const char*, Change> foreign[] = {
+        {"version", [](nlohmann::json& j) { j["version"] = 4; }},
+        {"old number 0", [](nlohmann::json& j) { j["ports"][1]["number"] = 0; }},
+        {"a port listed twice", [](nlohmann::json& j) { j["ports"][1]["port"] = 0; }},
+        {"slot", [](nlohmann::json& j) { j["cards"][0]["slot"] = 64; }},
+        {"category", [](nlohmann::json& j) { j["category"] = 4; }},
+        {"card", [](nlohmann::json& j) { j["ports"][2]["card"] = 2; }},
+        {"port", [](nlohmann::json& j) { j["ports"][2]["port"] = 64; }},
+        {"target", [](nlohmann::json& j) { j["ports"][2]["target"] = "22"; }},
+        {"state", [](nlohmann::json& j) { j["state"] = "paused"; }},
+        {"a key of its own", [](nlohmann::json& j) { j["ports"][0]["x"] = 0; }},
+        {"temp", [](nlohmann::json& j) { j["ports"][0]["temp"] = -1; }},
+    };
+    for (const auto& [what, change] : foreign) {
+        nlohmann::json changed = begin;
+        change(changed);
+        EXPECT_FALSE(Read(Record(changed), read, &why)) << what;
+        EXPECT_EQ(why, kTextJournalForeign) << what;
+    }
+    for (const nlohmann::json& badStep :
+         {nlohmann::json{{"step", "renamed"}, {"port", 3}},
+          nlohmann::json{{"step", "temp"}, {"port", 0}, {"number", 0}},
+          nlohmann::json{{"step", "enabled"}, {"card", 2}}, nlohmann::json{{"step", "paused"}}}) {
+        EXPECT_FALSE(Read(whole + Record(badStep), read, &why)) << badStep.dump();
+        EXPECT_EQ(why, kTextJournalForeign) << badStep.dump();
+    }
+    EXPECT_FALSE(Read(Record({{"step", "finished"}}), read)) << "a step before any run";
+
+    // The previous versions' journals were one document; version 1 had no
+    // card slots and no numbers on the way.
+    for (int version : {2, 1}) {
+        nlohmann::json older = begin;
+        older["version"] = version;
+        if (version == 1) {
+            for (auto& card : older["cards"])
+                card.erase("slot");
+            for (auto& port : older["ports"])
+                port.erase("temp");
+        }
+        ASSERT_TRUE(Read(older.dump(1, '\t'), read, &why)) << version << ": " << why;
+        EXPECT_EQ(read.cards[1].slot, version == 1 ? -1 : 0);
+        EXPECT_EQ(read.ports[2].target, 22);
+        EXPECT_TRUE(read.ports[0].renamed);
+    }
+    EXPECT_FALSE(Read(begin.dump(), read)) << "version 3 is records only";
 }
 
 // Keeps the journal as it stands when a card or port is switched back on.
@@ -227,7 +271,8 @@ TEST_F(CliTest, RenumbersWithAJournalAndUndoesWhatIsStillAsTheRunLeftIt) {
     EXPECT_EQ(Run("/renumber /port 2:1 /start COM1 /yes"), kExitDone);
     SimSetChangeHook(nullptr, nullptr);
     EXPECT_EQ(Names(), "COM3 COM21 COM1 COM6 ");
-    EXPECT_TRUE(Contains(midRun, "\"renamed\": true") && Contains(midRun, "\"state\": \"running\"")) << midRun;
+    EXPECT_TRUE(Contains(midRun, "{\"port\":0,\"step\":\"renamed\"}") && !Contains(midRun, "\"step\":\"finished\""))
+        << midRun;
     ASSERT_TRUE(ReadJournal());
     EXPECT_EQ(journal.cardCount, 1u);
     std::size_t printed = Out().size();
@@ -251,7 +296,8 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/undo", [] {}, kExitNothingToDo, kTextNothingToUndo},
         {"/undo",
          [] {
-             Journal& finished = SampleJournal();  // its one renamed port no longer has COM20
+             Journal& finished = SampleJournal();  // its one renamed port has neither COM20 nor COM9
+             finished.ports[0].oldNumber = 9;
              finished.finished = true;
              ModelSetFile(kJournalFile, JournalText(finished));
          },
