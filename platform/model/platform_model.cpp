@@ -193,6 +193,19 @@ struct State {
     int usbRegistrations = 0;
     int usbUnregistrations = 0;
     Window usbWindow = nullptr;
+
+    // The command line, the console, files and the machine-wide run lock.
+    std::string arguments;
+    std::string console;
+    std::string consoleErrors;
+    std::map<std::string, std::string> files;  // by lowercased path
+    bool failWrites = false;
+    bool lockHeldElsewhere = false;
+    bool lockOwned = false;
+    std::vector<unsigned> lockWaits;
+    bool hasProgramData = true;
+    std::string programData = "C:\\ProgramData";
+    unsigned exitCode = 0;
 };
 
 // Never destroyed: a detached worker may still touch it while the process exits.
@@ -1772,33 +1785,8 @@ Window ModelUsbRegisteredWindow() {
 }
 
 // ---- command line, console, files, machine-wide run lock ----
-// Kept apart from the state above: ModelResetMachine resets it.
 
 namespace {
-
-struct MachineState {
-    std::string arguments;
-    std::string console;
-    std::string consoleErrors;
-    std::map<std::string, std::string> files;  // by lowercased path
-    bool failWrites = false;
-    bool lockHeldElsewhere = false;
-    bool lockOwned = false;
-    std::vector<unsigned> lockWaits;
-    bool hasProgramData = true;
-    std::string programData = "C:\\ProgramData";
-    unsigned exitCode = 0;
-};
-
-MachineState& Machine() {
-    static MachineState* state = new MachineState;
-    return *state;
-}
-
-std::mutex& MachineLock() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
-}
 
 // Splits like the system's parser for what tests need: blanks separate,
 // double quotes group.
@@ -1834,16 +1822,16 @@ bool RunProgramAndWait(const char* commandLine, unsigned* exitCode) {
     if (RunProgram(commandLine) < 32) {
         return false;
     }
-    std::lock_guard lock(MachineLock());
-    *exitCode = Machine().exitCode;
+    std::lock_guard lock(Lock());
+    *exitCode = S().exitCode;
     return true;
 }
 
 void GetProgramArguments(ArgumentList& list) {
     list.count = 0;
     list.overflow = false;
-    std::lock_guard lock(MachineLock());
-    for (const std::string& word : SplitArguments(Machine().arguments)) {
+    std::lock_guard lock(Lock());
+    for (const std::string& word : SplitArguments(S().arguments)) {
         if (list.count == kMaxArguments || word.size() >= kArgumentSize) {
             list.overflow = true;
             return;
@@ -1854,25 +1842,25 @@ void GetProgramArguments(ArgumentList& list) {
 }
 
 bool GetArgumentsText(char* buffer, std::size_t size) {
-    std::lock_guard lock(MachineLock());
-    if (size == 0 || Machine().arguments.size() >= size) {
+    std::lock_guard lock(Lock());
+    if (size == 0 || S().arguments.size() >= size) {
         return false;
     }
-    CopyText(Machine().arguments, buffer, size);
+    CopyText(S().arguments, buffer, size);
     return true;
 }
 
 void ConsoleWrite(const char* text, bool toError) {
-    std::lock_guard lock(MachineLock());
-    (toError ? Machine().consoleErrors : Machine().console) += text;
+    std::lock_guard lock(Lock());
+    (toError ? S().consoleErrors : S().console) += text;
 }
 
 bool GetProgramDataFolder(char* buffer, std::size_t size) {
-    std::lock_guard lock(MachineLock());
-    if (size == 0 || !Machine().hasProgramData || Machine().programData.size() >= size) {
+    std::lock_guard lock(Lock());
+    if (size == 0 || !S().hasProgramData || S().programData.size() >= size) {
         return false;
     }
-    CopyText(Machine().programData, buffer, size);
+    CopyText(S().programData, buffer, size);
     return true;
 }
 
@@ -1883,9 +1871,9 @@ bool CreateFolder(const char* path) {
 
 FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::size_t* length) {
     *length = 0;
-    std::lock_guard lock(MachineLock());
-    auto found = Machine().files.find(Lowercase(path));
-    if (found == Machine().files.end()) {
+    std::lock_guard lock(Lock());
+    auto found = S().files.find(Lowercase(path));
+    if (found == S().files.end()) {
         return FileRead::Missing;
     }
     if (found->second.size() >= size) {
@@ -1898,27 +1886,27 @@ FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::si
 }
 
 bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
-    std::lock_guard lock(MachineLock());
-    if (Machine().failWrites) {
+    std::lock_guard lock(Lock());
+    if (S().failWrites) {
         return false;
     }
-    Machine().files[Lowercase(path)] = std::string(data, length);
+    S().files[Lowercase(path)] = std::string(data, length);
     return true;
 }
 
 bool AcquireRunLock(unsigned waitMs) {
-    std::lock_guard lock(MachineLock());
-    Machine().lockWaits.push_back(waitMs);
-    if (Machine().lockHeldElsewhere) {
+    std::lock_guard lock(Lock());
+    S().lockWaits.push_back(waitMs);
+    if (S().lockHeldElsewhere) {
         return false;
     }
-    Machine().lockOwned = true;
+    S().lockOwned = true;
     return true;
 }
 
 void ReleaseRunLock() {
-    std::lock_guard lock(MachineLock());
-    Machine().lockOwned = false;
+    std::lock_guard lock(Lock());
+    S().lockOwned = false;
 }
 
 Window CreateHiddenDialog(int templateId, DialogProc proc) {
@@ -1929,30 +1917,25 @@ Window CreateHiddenDialog(int templateId, DialogProc proc) {
     return w;
 }
 
-void ModelResetMachine() {
-    std::lock_guard lock(MachineLock());
-    Machine() = MachineState{};
-}
-
 void ModelSetArguments(const char* arguments) {
-    std::lock_guard lock(MachineLock());
-    Machine().arguments = arguments != nullptr ? arguments : "";
+    std::lock_guard lock(Lock());
+    S().arguments = arguments != nullptr ? arguments : "";
 }
 
 std::string ModelConsoleText(bool errors) {
-    std::lock_guard lock(MachineLock());
-    return errors ? Machine().consoleErrors : Machine().console;
+    std::lock_guard lock(Lock());
+    return errors ? S().consoleErrors : S().console;
 }
 
 void ModelSetFile(const char* path, const std::string& contents) {
-    std::lock_guard lock(MachineLock());
-    Machine().files[Lowercase(path)] = contents;
+    std::lock_guard lock(Lock());
+    S().files[Lowercase(path)] = contents;
 }
 
 bool ModelFile(const char* path, std::string* contents) {
-    std::lock_guard lock(MachineLock());
-    auto found = Machine().files.find(Lowercase(path));
-    if (found == Machine().files.end()) {
+    std::lock_guard lock(Lock());
+    auto found = S().files.find(Lowercase(path));
+    if (found == S().files.end()) {
         return false;
     }
     *contents = found->second;
@@ -1960,21 +1943,21 @@ bool ModelFile(const char* path, std::string* contents) {
 }
 
 void ModelSetFileWritesFail(bool fail) {
-    std::lock_guard lock(MachineLock());
-    Machine().failWrites = fail;
+    std::lock_guard lock(Lock());
+    S().failWrites = fail;
 }
 
 void ModelSetRunLockHeldElsewhere(bool held) {
-    std::lock_guard lock(MachineLock());
-    Machine().lockHeldElsewhere = held;
+    std::lock_guard lock(Lock());
+    S().lockHeldElsewhere = held;
 }
 
 bool ModelRunLockOwned() {
-    std::lock_guard lock(MachineLock());
-    return Machine().lockOwned;
+    std::lock_guard lock(Lock());
+    return S().lockOwned;
 }
 
 void ModelSetProgramExitCode(unsigned code) {
-    std::lock_guard lock(MachineLock());
-    Machine().exitCode = code;
+    std::lock_guard lock(Lock());
+    S().exitCode = code;
 }
