@@ -202,7 +202,6 @@ struct State {
     bool failWrites = false;
     bool lockHeldElsewhere = false;
     bool lockOwned = false;
-    std::vector<unsigned> lockWaits;
     bool hasProgramData = true;
     std::string programData = "C:\\ProgramData";
     unsigned exitCode = 0;
@@ -1894,9 +1893,9 @@ bool SaveFileWhole(const char* path, const char* data, std::size_t length) {
     return true;
 }
 
-bool AcquireRunLock(unsigned waitMs) {
+// The lock is free or held by another process for good: nothing to wait for.
+bool AcquireRunLock(unsigned) {
     std::lock_guard lock(Lock());
-    S().lockWaits.push_back(waitMs);
     if (S().lockHeldElsewhere) {
         return false;
     }
