@@ -22,7 +22,7 @@ void ModelReset();
 // ---- dialogs ----
 
 // Creates a modeless dialog owned by the calling thread, sends it the
-// initialise message, activates it (see platform_model.cpp for focus) and
+// initialise message, activates it (see model_focus.cpp for focus) and
 // shows it (kMsgShowWindow).
 // nullptr for an unknown template.
 Window ModelOpenDialog(int templateId, DialogProc proc);
