@@ -14,14 +14,15 @@
 #include "platform/platform.h"
 
 // Forgets every window, queue, message box, scripted answer, modal driver,
-// kernel setting, COM database bit and notification count. Call it between
+// kernel setting, COM database bit and notification count, and the
+// arguments, console output, files, run lock and exit code. Call it between
 // tests, with no worker thread still running.
 void ModelReset();
 
 // ---- dialogs ----
 
 // Creates a modeless dialog owned by the calling thread, sends it the
-// initialise message, activates it (see platform_model.cpp for focus) and
+// initialise message, activates it (see model_focus.cpp for focus) and
 // shows it (kMsgShowWindow).
 // nullptr for an unknown template.
 Window ModelOpenDialog(int templateId, DialogProc proc);
@@ -131,9 +132,6 @@ int ModelUsbUnregistrations();
 Window ModelUsbRegisteredWindow();  // of the last registration
 
 // ---- command line, console, files, machine-wide run lock ----
-// Their own state, apart from ModelReset's: ModelResetMachine forgets the
-// arguments, console output, files, the lock and the exit code.
-void ModelResetMachine();
 // The command line after the program's name (blanks separate, quotes group).
 void ModelSetArguments(const char* arguments);
 std::string ModelConsoleText(bool errors);  // standard output, or standard error

@@ -208,7 +208,6 @@ class CliTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        ModelResetMachine();
         UseCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
     }
     // A cards file, which keeps the renames after the library is closed.

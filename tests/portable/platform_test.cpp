@@ -428,6 +428,11 @@ TEST(ModelStandIns, ResetForgetsWhatATestSetUp) {
     ModelSetRunResult(2);
     DebugOutput("line");
     SleepMs(10);
+    ModelSetArguments("/list");
+    ConsoleWrite("out", false);
+    ModelSetFile("C:\\ProgramData\\Kestrova\\journal.json", "{}");
+    ModelSetProgramExitCode(4);
+    ASSERT_TRUE(AcquireRunLock(0));
 
     ModelReset();
     EXPECT_FALSE(ModelIsWindow(dialog));
@@ -441,6 +446,16 @@ TEST(ModelStandIns, ResetForgetsWhatATestSetUp) {
     EXPECT_EQ(RunProgram("x"), 33u);
     EXPECT_EQ(ModelDebugText(), "");
     EXPECT_TRUE(ModelSleeps().empty());
+    char arguments[8];
+    EXPECT_TRUE(GetArgumentsText(arguments, sizeof arguments));
+    EXPECT_STREQ(arguments, "");
+    EXPECT_EQ(ModelConsoleText(false), "");
+    std::string journal;
+    EXPECT_FALSE(ModelFile("C:\\ProgramData\\Kestrova\\journal.json", &journal));
+    EXPECT_FALSE(ModelRunLockOwned());
+    unsigned code = 9;
+    EXPECT_TRUE(RunProgramAndWait("x", &code));
+    EXPECT_EQ(code, 0u);
     ModelReset();
 }
 

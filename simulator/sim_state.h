@@ -1,0 +1,130 @@
+// The card simulator: the five functions of the device-manager library over a
+// JSON description of cards (see README.md). It keeps the description, the
+// enabled state of every card and port, and a log of the calls in one state
+// guarded by a mutex, because the program calls it from its worker thread
+// while tests look at it from theirs. No exception leaves an exported function.
+//
+// The simulator's files: description.cpp reads a description, files.cpp
+// reads and saves it where it came from, library.cpp is the five functions
+// and the records they fill, control.cpp the routines of sim_control.h. This
+// header holds the state they share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "inventory/devmgr.h"
+#include "simulator/sim_control.h"
+
+extern const char kSimDefaultBench[];
+
+namespace sim {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::uint32_t kInfoMagic = 0x4D49534Bu;  // "KSIM"
+constexpr std::uint32_t kSetMagic = 0x5445534Bu;   // "KSET"
+constexpr unsigned kMaxHubDepth = 6;               // locationPath elements 3 to 8
+constexpr unsigned kFirstHubElement = 3;
+constexpr std::int64_t kMaxStatusDelayMs = 600000;
+constexpr std::int64_t kMaxComNumber = 65535;
+// Deep enough for any description; a deeper one would overflow the stack of
+// the JSON library's recursive copy and dump.
+constexpr int kMaxNesting = 64;
+
+struct SimPort {
+    std::string name;
+    std::uint32_t number = 0;
+    bool cdc = false;
+    std::string label;
+    std::string description;
+    std::string vendor;
+    bool failRename = false;
+    bool enabled = true;
+};
+
+struct SimCard {
+    std::uint32_t category = kCategoryUsb;
+    std::string type;
+    std::string name;
+    std::string usbId;
+    std::uint8_t locationNumber = 0;
+    std::string locationText;
+    std::uint16_t hubPath[kMaxHubDepth] = {};
+    unsigned hubDepth = 0;
+    bool singlePort = false;
+    std::vector<SimPort> ports;
+    bool enabled = true;
+    bool present = true;
+};
+
+struct Description {
+    std::vector<SimCard> cards;
+    Json document;  // kept as read, so a rename saves every key back, known or not
+    std::uint32_t statusDelayMs = 0;
+    bool comDb = false;
+};
+
+// Where the description comes from: a file (KESTROVA_SIM_CARDS or a test's
+// choice) or a text in memory (the built-in bench or a test's text). A rename
+// is saved back to the same place.
+struct Source {
+    bool isFile = false;
+    std::string path;
+    std::string* text = nullptr;
+    std::string origin;
+};
+
+struct SimState {
+    std::mutex lock;
+    bool initialised = false;
+    Description current;
+    std::uint32_t generation = 0;
+    Source loadedFrom;
+    bool lastReadOk = false;  // file sources: what the cards were loaded from, to
+    std::string lastText;     // notice a save by another process
+    bool haveOverrideText = false;
+    std::string overrideText;
+    bool haveOverridePath = false;
+    std::string overridePath;
+    std::string benchText = kSimDefaultBench;  // renames without a file live here
+    std::vector<SimCall> calls;
+    std::vector<std::string> messages;
+    SimChangeHook hook = nullptr;
+    void* hookContext = nullptr;
+    // The table the last enumeration filled: its address, the card of each
+    // slot written and the load they came from, so that ModifyCOMName can tell
+    // which port a record is.
+    const DeviceRecord* filledTable = nullptr;
+    std::vector<std::uint32_t> filledCards;
+    std::uint32_t filledGeneration = 0;
+};
+
+// The one state, and the reports of problems (library.cpp).
+SimState& State();
+[[gnu::format(gnu_printf, 2, 3)]] void Report(SimState& s, const char* format, ...);
+
+// Reading a description (description.cpp).
+class DescriptionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+std::size_t Utf8Cut(const std::string& text, std::size_t limit);
+Description ParseDescription(SimState& s, const std::string& text);
+
+// The cards source (files.cpp).
+Source CurrentSource(SimState& s);
+bool LoadFrom(SimState& s, const Source& source);
+void RefreshFromFile(SimState& s);
+bool SaveDocument(SimState& s, Json next, std::string& error);
+
+// The calls' log (library.cpp).
+SimCall NewCall(SimCallKind kind);
+
+}  // namespace sim
