@@ -105,7 +105,7 @@ constexpr inline char kTextNotAnswered[] = "(未给出/yes: 已停止,未做任�
 constexpr inline char kTextUsageLine[] =
     "用法: Kestrova_X64.EXE /list [/json] | /renumber (/card N | /port N:M | /all) [/start COMn] [/plan seq|hub] "
     "[/up 1,2,.. | /up off] [/down 1,2,.. | /down off] [/category all|usb|pci|other] [/order position|ports] [/yes] "
-    "[/preview] | /undo [/yes] | /help\n";
+    "[/preview] | /undo [/yes] | /version | /help\n";
 constexpr inline char kTextUsageDetails[] =
     "  /list              列出多串卡和串口(COM名称和号码,位置,号码是否已被分配); /json 输出JSON\n"
     "  /renumber          修改串口号: /card N 第N个多串卡, /port N:M 第N个多串卡的第M个串口, /all 所有多串卡\n"
@@ -116,8 +116,10 @@ constexpr inline char kTextUsageDetails[] =
     "  /yes               回答所有问题为继续;没有 /yes 时,需要提问的修改不会进行\n"
     "  /preview           只显示串口号分配,不做任何修改\n"
     "  /undo              撤销上次完成的修改\n"
+    "  /version           显示版本(如 Kestrova 1.2.0)\n"
     "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
     "        5 另一个修改正在进行, 6 未能启动64位程序\n";
+constexpr inline char kTextVersion[] = "Kestrova %s\n";
 constexpr inline char kTextBadArgument[] = "参数错误: %s\n";
 constexpr inline char kTextNoSuchCard[] = "没有第%d个多串卡(共%u个).\n";
 constexpr inline char kTextNoSuchPort[] = "第%d个多串卡没有第%d个串口(共%u个).\n";

@@ -10,6 +10,7 @@
 #include "inventory/device_table.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
+#include "kestrova_version.h"
 #include "renumber/worker.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
@@ -141,6 +142,10 @@ bool ReadOption(const char* const* arguments, int count, int& i, CliOptions& opt
     unsigned number = 0;
     if (Is(argument, "help") || Is(argument, "?")) {
         options.command = CliCommand::Help;
+        return once(seen.command);
+    }
+    if (Is(argument, "version")) {
+        options.command = CliCommand::Version;
         return once(seen.command);
     }
     if (Is(argument, "list") || Is(argument, "renumber") || Is(argument, "undo")) {
@@ -496,6 +501,7 @@ int Execute(const CliOptions& options) {
     case CliCommand::Undo:
         return ExitCodeOf(RunHere(nullptr));
     case CliCommand::Help:
+    case CliCommand::Version:
         break;
     }
     return kExitDone;
@@ -521,6 +527,12 @@ int RunCommandLine(const ArgumentList& arguments) {
     if (options.command == CliCommand::Help) {
         Print(kTextUsageLine);
         Print(kTextUsageDetails);
+        return kExitDone;
+    }
+    // For inventory scripts and detection rules: no window, no device library.
+    if (options.command == CliCommand::Version) {
+        FormatText(line, sizeof line, kTextVersion, KESTROVA_VERSION);
+        Print(line);
         return kExitDone;
     }
     SetUnattended(options.yes);

@@ -20,7 +20,7 @@ enum : int {
     kExitHandOverFailed = 6,
 };
 
-enum class CliCommand { Help, List, Renumber, Undo };
+enum class CliCommand { Help, List, Renumber, Undo, Version };
 
 struct CliOptions {
     CliCommand command;
