@@ -126,7 +126,7 @@ constexpr inline char kTextNotAnswered[] = "(未给出/yes: 已停止,未做任�
 constexpr inline char kTextUsageLine[] =
     "用法: Kestrova_X64.EXE /list [/json] | /renumber (/card N | /port N:M | /all) [/start COMn] [/plan seq|hub] "
     "[/up 1,2,.. | /up off] [/down 1,2,.. | /down off] [/category all|usb|pci|other] [/order position|ports] [/yes] "
-    "[/preview] | /undo [/yes] | /help\n";
+    "[/preview] | /undo [/yes] | /version | /help\n";
 constexpr inline char kTextUsageDetails[] =
     "  /list              列出多串卡和串口(COM名称和号码,位置,号码是否已被分配); /json 输出JSON\n"
     "  /renumber          修改串口号: /card N 第N个多串卡, /port N:M 第N个多串卡的第M个串口, /all 所有多串卡\n"
@@ -137,8 +137,10 @@ constexpr inline char kTextUsageDetails[] =
     "  /yes               回答所有问题为继续;没有 /yes 时,需要提问的修改不会进行\n"
     "  /preview           只显示串口号分配,不做任何修改\n"
     "  /undo              撤销上次完成的修改\n"
+    "  /version           显示版本(如 Kestrova 1.2.0)\n"
     "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
     "        5 另一个修改正在进行, 6 未能启动64位程序, 8 多串卡在列出后已改变(未做任何修改)\n";
+constexpr inline char kTextVersion[] = "Kestrova %s\n";
 constexpr inline char kTextBadArgument[] = "参数错误: %s\n";
 constexpr inline char kCliTooMany[] = "参数过多或过长";
 constexpr inline char kCliUnknown[] = "未知参数";
@@ -151,7 +153,8 @@ constexpr inline char kCliBadPlan[] = "/plan 需要 seq 或 hub";
 constexpr inline char kCliBadHubPorts[] = "Hub端口需要 1-8 的列表(如 1,2,3,4)或 off";
 constexpr inline char kCliBadCategory[] = "/category 需要 all, usb, pci 或 other";
 constexpr inline char kCliBadOrder[] = "/order 需要 position 或 ports";
-constexpr inline char kCliNoCommand[] = "需要 /list, /renumber, /preview, /undo 或 /help 之一";
+constexpr inline char kCliNoCommand[] = "需要 /list, /renumber, /preview, /undo, /version 或 /help 之一";
+constexpr inline char kCliVersionAlone[] = "/version 不带其他参数";
 constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list";
 constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber";
 constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber 和 /undo";

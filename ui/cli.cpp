@@ -9,6 +9,7 @@
 #include "core/program.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
+#include "kestrova_version.h"
 #include "resources/strings.h"
 #include "services/reporter.h"
 #include "text/bounded_text.h"
@@ -255,6 +256,7 @@ int Execute(const CliOptions& options) {
     case CliCommand::Undo:
         return ExitCodeOf(UndoHere());
     case CliCommand::Help:
+    case CliCommand::Version:
         break;
     }
     return kExitDone;
@@ -280,6 +282,12 @@ int RunCommandLine(const ArgumentList& arguments) {
     if (options.command == CliCommand::Help) {
         Print(kTextUsageLine);
         Print(kTextUsageDetails);
+        return kExitDone;
+    }
+    // For inventory scripts and detection rules: no device library.
+    if (options.command == CliCommand::Version) {
+        FormatText(line, sizeof line, kTextVersion, KESTROVA_VERSION);
+        Print(line);
         return kExitDone;
     }
     console.Start(options.yes);

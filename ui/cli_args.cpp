@@ -14,6 +14,7 @@ namespace {
 
 enum class Option : std::uint8_t {
     Help,
+    Version,
     List,
     Renumber,
     Undo,
@@ -62,6 +63,7 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {"help", Option::Help, kSlotCommand, false, kWithAll, nullptr},
     {"?", Option::Help, kSlotCommand, false, kWithAll, nullptr},
+    {"version", Option::Version, kSlotCommand, false, kWithAll, nullptr},
     {"list", Option::List, kSlotCommand, false, kWithAll, nullptr},
     {"renumber", Option::Renumber, kSlotCommand, false, kWithAll, nullptr},
     {"undo", Option::Undo, kSlotCommand, false, kWithAll, nullptr},
@@ -230,6 +232,9 @@ void ApplyFlag(Option option, CliOptions& options) {
     case Option::Help:
         options.command = CliCommand::Help;
         break;
+    case Option::Version:
+        options.command = CliCommand::Version;
+        break;
     case Option::List:
         options.command = CliCommand::List;
         break;
@@ -265,6 +270,7 @@ unsigned CommandBit(CliCommand command) {
     case CliCommand::Undo:
         return kWithUndo;
     case CliCommand::Help:
+    case CliCommand::Version:
         break;
     }
     return kWithAll;
@@ -277,6 +283,15 @@ bool CheckCombination(const CliOptions& options, const std::array<const OptionSp
         return Fail(error, size, kCliNoCommand, "");
     }
     if (options.command == CliCommand::Help) {
+        return true;
+    }
+    // /version takes nothing else.
+    if (options.command == CliCommand::Version) {
+        for (const OptionSpec* spec : seen) {
+            if (spec != nullptr && spec->slot != kSlotCommand) {
+                return Fail(error, size, kCliVersionAlone, "");
+            }
+        }
         return true;
     }
     for (const OptionSpec* spec : seen) {

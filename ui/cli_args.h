@@ -7,7 +7,7 @@
 #include "renumber/plan.h"
 #include "renumber/run.h"
 
-enum class CliCommand { Help, List, Renumber, Undo };
+enum class CliCommand { Help, List, Renumber, Undo, Version };
 
 struct CliOptions {
     CliCommand command;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "inventory/devmgr.h"
+#include "kestrova_version.h"
 #include "renumber/journal.h"
 #include "resources/strings.h"
 #include "tests/logic/program_fixture.h"
@@ -73,6 +74,7 @@ TEST(CliArguments, ReadsEachCommandWithTheDialogsDefaults) {
         {"/list /json /category all", "1 1 0:0 COM0 --j seq 0000 800f 0 0"},
         {"/undo /yes", "3 1 0:0 COM0 y-- seq 0000 800f 1 0"},
         {"/?", "0 1 0:0 COM0 --- seq 0000 800f 1 0"},
+        {"/Version", "4 1 0:0 COM0 --- seq 0000 800f 1 0"},
     };
     for (const auto& [arguments, expected] : good) {
         CliOptions o;
@@ -91,7 +93,7 @@ TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
         "/renumber /card 1 /plan zigzag", "/renumber /card 1 /down 1,2", "/renumber /card 1 /plan hub /down 9",
         "/renumber /card 1 /plan hub /down 1,,2", "/renumber /card 1 /plan hub /category pci",
         "/renumber /card 1 /plan hub /up 1 /down off", "/renumber /card 1 /json", "/list /yes", "/list /card 1",
-        "/list /preview", "/undo /order ports"};
+        "/list /preview", "/undo /order ports", "/version /list"};
     // clang-format on
     for (const auto& arguments : bad) {
         CliOptions o;
@@ -322,6 +324,13 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         EXPECT_FALSE(ModelRunLockOwned()) << c.arguments;
     }
     EXPECT_TRUE(Contains(ModelConsoleText(true), kTextUsageLine));
+}
+
+// For detection rules and inventory scripts: no dialog, so no call into the device library.
+TEST_F(CliTest, PrintsTheVersionWithoutTheDialogOrTheLibrary) {
+    EXPECT_EQ(Run("/version"), kExitDone);
+    EXPECT_EQ(Out(), "Kestrova " KESTROVA_VERSION "\n");
+    EXPECT_EQ(SimCallCount(), 0);
 }
 
 TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
