@@ -704,3 +704,74 @@ TEST_F(CoreRunTest, RecoveryCountsThePortsThatCarryTheirTargets) {
 }
 
 }  // namespace
+
+namespace {
+
+// The undo is never lost: a run that fails without changing anything keeps
+// the last run's undo; a journal that cannot take a step stops the run with
+// every card on and says so; an undo cut off half-way is finished by the
+// next one; a whole table's run writes its ports' worth of bytes.
+TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
+    List({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential)), RunOutcome::Done);
+    ListCards(kCategoryUsb, kOrderByPosition);
+    ASSERT_TRUE(SimSetFailRename(1, 0, true));
+    EXPECT_EQ(RenameHere(Request(RenameScope::SelectedPort, 1, 0, 30, kSequential)), RunOutcome::PortFailed);
+    EXPECT_EQ(UndoHere(), RunOutcome::Done) << "the failed run changed nothing";
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
+    EXPECT_EQ(SimPortNumber(0, 1), 4u);
+    ASSERT_TRUE(SimSetFailRename(1, 0, false));
+
+    // The journal takes the run's beginning and its first rename, then no more.
+    ListCards(kCategoryUsb, kOrderByPosition);
+    reporter.Clear();
+    ModelFailFileWritesAfter(2);
+    SimClearCalls();
+    EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 40, kSequential)), RunOutcome::PortFailed);
+    ModelSetFileWritesFail(false);
+    EXPECT_EQ(Renames().size(), 2u) << "the run stops after the rename its journal could not take";
+    EXPECT_TRUE(SimCardEnabled(0) && SimCardEnabled(1));
+    EXPECT_TRUE(Contains(reporter.Events("tell:").back(), kTextJournalStopped)) << reporter.Events("tell:").back();
+    Recovery recovery;
+    ASSERT_TRUE(RecoverInterruptedRun(recovery));
+    EXPECT_EQ(recovery.renamed, 2u) << "the cards tell what the journal could not";
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
+    EXPECT_EQ(SimPortNumber(0, 1), 4u);
+
+    // An undo cut off after its first port: the recovery offers to finish it,
+    // and the next undo does.
+    ListCards(kCategoryUsb, kOrderByPosition);
+    ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 50, kSequential)), RunOutcome::Done);
+    ModelFailFileWritesAfter(2);
+    EXPECT_EQ(UndoHere(), RunOutcome::PortFailed);
+    ModelSetFileWritesFail(false);
+    ASSERT_TRUE(RecoverInterruptedRun(recovery));
+    EXPECT_TRUE(recovery.undo);
+    EXPECT_EQ(recovery.renamed, 2u) << "the one renamed before its record too";
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    for (int card : {0, 1}) {
+        EXPECT_EQ(SimPortNumber(card, 0), card == 0 ? 3u : 5u) << card;
+        EXPECT_EQ(SimPortNumber(card, 1), card == 0 ? 4u : 6u) << card;
+    }
+}
+
+// At most 512 bytes a port (2 MB for a whole table of 4,096 ports) and one
+// flush a port plus three, however many cards.
+TEST_F(CoreRunTest, ARunWritesItsPortsWorthOfJournal) {
+    constexpr unsigned kCards = 4;
+    constexpr unsigned kPorts = kCards * 64;
+    std::vector<CardSpec> cards(kCards, CardSpec{.ports = 64});
+    for (unsigned d = 0; d < kCards; ++d)
+        cards[d].firstNumber = static_cast<int>(3 + d * 64);
+    List(cards);
+    ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 5000, kSequential)), RunOutcome::Done);
+    std::size_t bytes = 0;
+    unsigned flushes = 0;
+    ModelFileWrites(kJournalFile, &bytes, &flushes);
+    EXPECT_LE(bytes, kPorts * 512u);
+    EXPECT_LE(flushes, kPorts + 3u);
+    EXPECT_EQ(SimPortNumber(kCards - 1, 63), 5000u + kPorts - 1);
+}
+
+}  // namespace
