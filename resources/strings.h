@@ -112,6 +112,8 @@ constexpr inline char kTextOfferFinishUndo[] =
     "上次撤销未完成(程序中途结束),已重新启用它停用的多串卡.\n其中%u个串口已撤销,是否完成撤销(撤销其余的串口)?";
 constexpr inline char kTextRecoveredUndoUnattended[] =
     "上次撤销未完成(程序中途结束),已重新启用它停用的多串卡;其中%u个串口已撤销,可用 /undo 完成撤销.\n";
+constexpr inline char kTextRecoveredUndoComplete[] =
+    "上次撤销未完成(程序中途结束),已重新启用它停用的多串卡;它的%u个串口都已撤销.\n";
 constexpr inline char kTextRecoveredCardsMissing[] =
     "上次串口号修改未完成(程序中途结束);它停用的多串卡中有%u个未找到,无法重新启用;其中%u个串口已被修改,可用 /undo "
     "撤销.\n";

@@ -233,8 +233,10 @@ void RecoverAtStart() {
     }
     if (recovery.missingCards > 0) {
         FormatText(text, sizeof text, kTextRecoveredCardsMissing, recovery.missingCards, recovery.renamed);
-    } else if (recovery.undo) {
+    } else if (recovery.undo && recovery.renamed < recovery.ports) {
         FormatText(text, sizeof text, kTextRecoveredUndoUnattended, recovery.renamed);
+    } else if (recovery.undo) {
+        FormatText(text, sizeof text, kTextRecoveredUndoComplete, recovery.renamed);
     } else {
         FormatText(text, sizeof text, kTextRecoveredUnattended, recovery.renamed);
     }
