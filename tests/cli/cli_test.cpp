@@ -357,6 +357,40 @@ TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
     EXPECT_EQ(Names(), "COM3 COM21 ") << "the port never reached stays as it is";
 }
 
+// What the console says at start is what happened: a card not found, an
+// undo ended half-way or whole, a journal that cannot be used.
+TEST_F(CliTest, TheRecoveryLineSaysWhatReallyHappened) {
+    UseCards({{.ports = 2, .firstNumber = 20}});
+    char notice[512];
+    // Its second card is not there; its second port carries its target,
+    // COM21, though its record was not written.
+    Journal& open = SampleJournal();
+    ModelSetFile(kJournalFile, JournalText(open));
+    EXPECT_EQ(Run("/list"), kExitDone);
+    std::snprintf(notice, sizeof notice, kTextRecoveredCardsMissing, 1u, 2u);
+    EXPECT_EQ(ModelConsoleText(true), notice);
+
+    for (bool whole : {false, true}) {
+        SetUp();
+        UseCards({{.ports = 2, .firstNumber = 20}});
+        Journal& undo = SampleJournal();
+        undo.kind = JournalKind::Undo;
+        undo.cardCount = 1;
+        undo.portCount = whole ? 1 : 2;
+        undo.ports[1].target = 29;
+        ModelSetFile(kJournalFile, JournalText(undo));
+        EXPECT_EQ(Run("/list"), kExitDone);
+        std::snprintf(notice, sizeof notice, whole ? kTextRecoveredUndoComplete : kTextRecoveredUndoUnattended, 1u);
+        EXPECT_EQ(ModelConsoleText(true), notice) << whole;
+    }
+
+    SetUp();
+    ModelSetFile(kJournalFile, "#5 00000000 {}}}}\n");
+    EXPECT_EQ(Run("/list"), kExitDone);
+    std::snprintf(notice, sizeof notice, kTextJournalRefusedAtStart, kTextJournalUnreadable);
+    EXPECT_EQ(ModelConsoleText(true), notice);
+}
+
 TEST_F(CliTest, ThirtyTwoBitCopyHandsTheWholeCommandLineOverAndReturnsItsCode) {
     ModelSetWow64(1);
     ModelSetCurrentFolder("D:\\我的 程序");
