@@ -210,17 +210,6 @@ unsigned MapUndo(const Journal& journal, const DeviceTable& table, RunMapping& m
     if (mapping.count == 0) {
         mapping.firstCard = 0;
     }
-    // Cards between the first and the last that have no port to put back
-    // stay switched on.
-    mapping.idleCards = 0;
-    for (unsigned d = mapping.firstCard; d < mapping.lastCard; ++d) {
-        bool used = false;
-        for (unsigned i = 0; i < mapping.count && !used; ++i) {
-            used = mapping.ports[i].card == d;
-        }
-        if (!used) {
-            mapping.idleCards |= std::uint64_t{1} << d;
-        }
-    }
+    MarkIdleCards(mapping);
     return skipped;
 }

@@ -79,6 +79,19 @@ RunRequest MakeRunRequest(RenameScope scope, int device, int port, int startRow,
     return request;
 }
 
+void MarkIdleCards(RunMapping& mapping) {
+    std::uint64_t used = 0;
+    for (unsigned i = 0; i < mapping.count; ++i) {
+        used |= std::uint64_t{1} << mapping.ports[i].card;
+    }
+    mapping.idleCards = 0;
+    for (unsigned d = mapping.firstCard; d < mapping.lastCard; ++d) {
+        if ((used >> d & 1u) == 0) {
+            mapping.idleCards |= std::uint64_t{1} << d;
+        }
+    }
+}
+
 RunRefusal CheckRequest(const DeviceTable& table, const RunRequest& request) {
     if (request.device == kNoRow || request.port == kNoRow ||
         static_cast<std::uint32_t>(request.device) >= table.count) {

@@ -53,6 +53,10 @@ struct RunMapping {
     PortTarget ports[kMaxDevices * kMaxPorts];
 };
 
+// Cards between the first and the last that have no port in the mapping stay
+// switched on: marks them idle.
+void MarkIdleCards(RunMapping& mapping);
+
 // Why a request cannot run, after the cause has been logged; None when it can.
 enum class RunRefusal { None, NothingSelected, NoStartNumber, NoPorts };
 RunRefusal CheckRequest(const DeviceTable& table, const RunRequest& request);

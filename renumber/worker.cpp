@@ -293,15 +293,7 @@ void DropPorts(RunMapping& mapping, std::uint8_t marks) {
         }
     }
     mapping.count = kept;
-    for (unsigned d = mapping.firstCard; d < mapping.lastCard; ++d) {
-        bool used = false;
-        for (unsigned i = 0; i < mapping.count && !used; ++i) {
-            used = mapping.ports[i].card == d;
-        }
-        if (!used) {
-            mapping.idleCards |= std::uint64_t{1} << d;
-        }
-    }
+    MarkIdleCards(mapping);
 }
 
 // Whether every port of the run carries its target already.
