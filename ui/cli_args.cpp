@@ -51,7 +51,7 @@ enum Slot : std::uint8_t {
 // The commands an option goes with.
 enum : unsigned { kWithList = 1, kWithRenumber = 2, kWithUndo = 4, kWithAll = 7 };
 
-struct OptionSpec {
+struct OptionEntry {
     std::string_view name;
     Option option;
     Slot slot;
@@ -60,7 +60,7 @@ struct OptionSpec {
     const char* notWith;  // the refusal with any other command
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"help", Option::Help, kSlotCommand, false, kWithAll, nullptr},
     {"?", Option::Help, kSlotCommand, false, kWithAll, nullptr},
     {"version", Option::Version, kSlotCommand, false, kWithAll, nullptr},
@@ -99,13 +99,13 @@ bool SameWord(std::string_view text, std::string_view word) {
 }
 
 // "/name" or "-name", in any letter case.
-const OptionSpec* FindOption(const char* argument) {
+const OptionEntry* FindOption(const char* argument) {
     if (argument[0] != '/' && argument[0] != '-') {
         return nullptr;
     }
-    for (const OptionSpec& spec : kOptions) {
-        if (SameWord(argument + 1, spec.name)) {
-            return &spec;
+    for (const OptionEntry& entry : kOptions) {
+        if (SameWord(argument + 1, entry.name)) {
+            return &entry;
         }
     }
     return nullptr;
@@ -277,7 +277,7 @@ unsigned CommandBit(CliCommand command) {
 }
 
 // What goes with which command, once every option is read.
-bool CheckCombination(const CliOptions& options, const std::array<const OptionSpec*, kSlotCount>& seen, char* error,
+bool CheckCombination(const CliOptions& options, const std::array<const OptionEntry*, kSlotCount>& seen, char* error,
                       std::size_t size) {
     if (seen[kSlotCommand] == nullptr) {
         return Fail(error, size, kCliNoCommand, "");
@@ -287,16 +287,16 @@ bool CheckCombination(const CliOptions& options, const std::array<const OptionSp
     }
     // /version takes nothing else.
     if (options.command == CliCommand::Version) {
-        for (const OptionSpec* spec : seen) {
-            if (spec != nullptr && spec->slot != kSlotCommand) {
+        for (const OptionEntry* entry : seen) {
+            if (entry != nullptr && entry->slot != kSlotCommand) {
                 return Fail(error, size, kCliVersionAlone, "");
             }
         }
         return true;
     }
-    for (const OptionSpec* spec : seen) {
-        if (spec != nullptr && (spec->with & CommandBit(options.command)) == 0) {
-            return Fail(error, size, spec->notWith, "");
+    for (const OptionEntry* entry : seen) {
+        if (entry != nullptr && (entry->with & CommandBit(options.command)) == 0) {
+            return Fail(error, size, entry->notWith, "");
         }
     }
     if (options.command != CliCommand::Renumber) {
@@ -329,31 +329,31 @@ bool ParseArguments(const char* const* arguments, int count, CliOptions& options
     options.category = kCategoryUsb;
     options.order = kOrderByPosition;
     error[0] = '\0';
-    std::array<const OptionSpec*, kSlotCount> seen{};
+    std::array<const OptionEntry*, kSlotCount> seen{};
     for (int i = 0; i < count; ++i) {
         const char* argument = arguments[i];
-        const OptionSpec* spec = FindOption(argument);
-        if (spec == nullptr) {
+        const OptionEntry* entry = FindOption(argument);
+        if (entry == nullptr) {
             return Fail(error, size, kCliUnknown, argument);
         }
         // /preview stands for /renumber ... /preview.
-        if (spec->option == Option::Preview && seen[kSlotCommand] == nullptr) {
+        if (entry->option == Option::Preview && seen[kSlotCommand] == nullptr) {
             options.command = CliCommand::Renumber;
             seen[kSlotCommand] = FindOption("/renumber");
         }
-        if (seen[spec->slot] != nullptr) {
+        if (seen[entry->slot] != nullptr) {
             return Fail(error, size, kCliRepeated, argument);
         }
-        seen[spec->slot] = spec;
-        ApplyFlag(spec->option, options);
-        if (!spec->takesValue) {
+        seen[entry->slot] = entry;
+        ApplyFlag(entry->option, options);
+        if (!entry->takesValue) {
             continue;
         }
         if (i + 1 >= count) {
             return Fail(error, size, kCliMissingValue, argument);
         }
         const char* value = arguments[++i];
-        if (const char* refusal = ApplyValue(spec->option, value, options)) {
+        if (const char* refusal = ApplyValue(entry->option, value, options)) {
             return Fail(error, size, refusal, value);
         }
     }
