@@ -297,12 +297,14 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/undo", [] {}, kExitNothingToDo, kTextNothingToUndo},
         {"/undo",
          [] {
-             Journal& finished = SampleJournal();  // its one renamed port has neither COM20 nor COM9
+             // Its renamed port has neither COM20 nor COM9; its second card is gone.
+             Journal& finished = SampleJournal();
              finished.ports[0].oldNumber = 9;
+             finished.ports[2].renamed = true;
              finished.finished = true;
              ModelSetFile(kJournalFile, JournalText(finished));
          },
-         kExitNothingToDo, "未撤销:1#P1(COM20)"},
+         kExitNothingToDo, "未撤销:1#P1(COM20),PCI\\VEN_1A2B(插槽 2)P64(COM22),"},
         {"/renumber /port 2:3 /start COM20", [] {}, kExitNothingToDo, "(共2个)"},
         {"/renumber /card 1 /start COM20 /yes", [] { ModelSetFileWritesFail(true); }, kExitPortFailed,
          kTextJournalNotSaved},

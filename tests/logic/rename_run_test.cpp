@@ -211,8 +211,12 @@ TEST_F(CoreRunTest, RunsAsTheRequestAndAnswersSay) {
              ModelComDbFailOpen(5);
          },
          {}, {}, {}, "", {}, {"请先选择一个设备."}, {"无法开始修改:串口号数据库未打开,没有起始串口号."}, 0, "?/3"},
-        {"no start number", portless, Request(card, 0, 0, 0, kSequential), [] {}, {}, {}, {}, "", {},
-         {"请先选择一个设备."}, {"无法开始修改:未选择起始串口号."}, 0, "?/3"},
+        {"no start number, COM3 free", portless, Request(card, 0, 0, 0, kSequential),
+         [] {
+             for (unsigned n = 4; n <= 256; ++n)
+                 ModelComDbSetClaimed(n, true);
+         },
+         {}, {}, {}, "", {}, {"请先选择一个设备."}, {"无法开始修改:未选择起始串口号."}, 0, "?/3"},
         // clang-format on
     };
     for (const Case& c : cases) {
@@ -648,6 +652,18 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     EXPECT_TRUE(read.ports[0].renamed && read.ports[1].renamed);
     EXPECT_EQ(read.ports[0].temp, 0);
 
+    // With a third port whose target, COM8, is the lowest free number, the
+    // exchange goes through the next free one.
+    LoadCards({{.ports = 1, .firstNumber = 4}, {.ports = 1, .firstNumber = 3}, {.ports = 1, .firstNumber = 20}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    SimClearCalls();
+    reporter.Answer(true);  // COM5 is claimed
+    EXPECT_EQ(RenameHere(MakeRunRequest(RenameScope::AllCards, 0, 0, 2, false, 0, 0, kCategoryUsb, kOrderByPosition)),
+              RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM20,5)=1", "Modify(COM4,8)=1", "Modify(COM3,4)=1",
+                                                   "Modify(COM4,3)=1"}))
+        << "targets COM3 to COM5; the free number is neither carried nor a target";
+
     // A port named LPT1 is shown, asked about and left alone.
     LoadJson(
         {{"statusDelayMs", 0},
@@ -661,6 +677,26 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     EXPECT_EQ(Renames(), std::vector<std::string>{"Modify(COM3,20)=1"});
     EXPECT_TRUE(Contains(reporter.Events("ask:").back(), "1#P2(LPT1),1#P3(COM05),")) << reporter.Events("ask:").back();
     ExpectIdleAfterRun();
+}
+
+// A mapping's entries beyond its count (a bigger run before) play no part.
+TEST_F(CoreRunTest, ARunPlansFromItsOwnMappingOnly) {
+    List({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 20, kSequential)), RunOutcome::Done);
+    ListCards(kCategoryUsb, kOrderByPosition);
+    SimClearCalls();
+    ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 22, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM20,22)=1", "Modify(COM21,23)=1"}));
+
+    // A run whose first port failed but whose second was renamed changed
+    // something: undo puts that one back.
+    ListCards(kCategoryUsb, kOrderByPosition);
+    ASSERT_TRUE(SimSetFailRename(1, 0, true));
+    EXPECT_EQ(RenameHere(Request(RenameScope::SelectedCard, 1, 0, 40, kSequential)), RunOutcome::PortFailed);
+    EXPECT_EQ(SimPortNumber(1, 1), 41u);
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(1, 1), 23u);
+    EXPECT_EQ(SimPortNumber(0, 0), 22u) << "the run before is not undone";
 }
 
 // Two cards of one hardware id and location are two cards to the journal:
@@ -682,6 +718,19 @@ TEST_F(CoreRunTest, IdenticalCardsAreToldApartByTheirSlotsAndPorts) {
         EXPECT_EQ(SimPortNumber(card, 0), card == 0 ? 3u : 5u) << card;
         EXPECT_EQ(SimPortNumber(card, 1), card == 0 ? 4u : 6u) << card;
     }
+}
+
+// A listing without a category (its combo had no row) lists every card: the
+// journal's category is all cards, so the undo finds a PCI card again.
+TEST_F(CoreRunTest, AListingWithoutACategoryIsJournalledAsAllCards) {
+    LoadCards({{.category = "pci", .ports = 2, .firstNumber = 3}});
+    EnsureComDbOpen();
+    ListCards(-1, kOrderByPosition);
+    ASSERT_EQ(RenameHere(MakeRunRequest(RenameScope::SelectedCard, 0, 0, 19, false, 0, 0, -1, kOrderByPosition)),
+              RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(0, 0), 20u);
+    EXPECT_EQ(UndoHere(), RunOutcome::Done);
+    EXPECT_EQ(SimPortNumber(0, 0), 3u);
 }
 
 // A run ended between a rename and its mark: recovery counts what the cards
