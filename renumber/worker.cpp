@@ -124,10 +124,13 @@ unsigned PlanRenames(const RunMapping& mapping) {
     }
     static std::uint16_t current[kMaxDevices * kMaxPorts];
     static bool done[kMaxDevices * kMaxPorts];
+    static int ownerOf[65536];  // the port of the run a number is the target of, -1 for none
+    std::fill(std::begin(ownerOf), std::end(ownerOf), -1);
     for (unsigned i = 0; i < mapping.count; ++i) {
         current[i] = CurrentNumber(mapping.ports[i]);
         done[i] = false;
         ++waitingOn[current[i]];
+        ownerOf[mapping.ports[i].target] = static_cast<int>(i);
     }
     unsigned count = 0;
     unsigned left = mapping.count;
@@ -147,15 +150,18 @@ unsigned PlanRenames(const RunMapping& mapping) {
         if (moved) {
             continue;
         }
-        // Every port left waits for another: the first goes to a free number.
+        // Every port left waits for another: one that another waits for
+        // (there is one in every cycle) goes to a free number, and frees its
+        // own for that one.
         unsigned first = 0;
-        while (done[first]) {
+        while (first < mapping.count && (done[first] || ownerOf[current[first]] < 0 || done[ownerOf[current[first]]] ||
+                                         ownerOf[current[first]] == static_cast<int>(first))) {
             ++first;
         }
-        std::uint16_t free = FreeNumber(mapping, carried);
+        std::uint16_t free = first < mapping.count ? FreeNumber(mapping, carried) : 0;
         if (free == 0) {
             // Nowhere to go: the rest in mapping order, as numbers allow no better.
-            for (unsigned i = first; i < mapping.count; ++i) {
+            for (unsigned i = 0; i < mapping.count; ++i) {
                 if (!done[i]) {
                     steps[count++] = RenameStep{i, mapping.ports[i].target, true};
                     done[i] = true;
