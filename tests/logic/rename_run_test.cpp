@@ -731,6 +731,14 @@ TEST_F(CoreRunTest, AListingWithoutACategoryIsJournalledAsAllCards) {
     EXPECT_EQ(SimPortNumber(0, 0), 20u);
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
+
+    // The category undo lists is that of the last run that changed something.
+    ListCards(kCategoryPci, kOrderByPosition);
+    ASSERT_TRUE(SimSetFailRename(0, 0, true));
+    RenameHere(MakeRunRequest(RenameScope::SelectedPort, 0, 0, 29, false, 0, 0, kCategoryPci, kOrderByPosition));
+    int category = 9;
+    ASSERT_TRUE(LastRunCategory(&category));
+    EXPECT_EQ(category, kCategoryAll);
 }
 
 // A run ended between a rename and its mark: recovery counts what the cards
