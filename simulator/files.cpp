@@ -1,15 +1,21 @@
-// Where the description comes from and goes back to: a file, read and
-// saved whole, or a text in memory.
+// Where the description comes from and goes back to: a cards file with its
+// change log, or a text in memory.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
 #include <cstdlib>
 #endif
 
@@ -130,21 +136,218 @@ std::string EnvironmentCardsPath() {
 #endif
 }
 
-// Makes text the current description; a bad one leaves no cards. The
-// present flags survive for the cards that still exist when keepState is set
-// (a reload after another process saved the file); the enabled state is the
-// description's own.
-bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::string& readError, bool keepState) {
+// ---- the change log ----
+//
+// A file source keeps each change as one line appended to "<cards file>.log"
+// instead of rewriting the whole file, so a change costs the same whatever the
+// rig's size. The log's first line names the cards text it was written for
+// (its length and hash): a log whose cards file was replaced since, by a fold
+// or by hand, is not replayed. Readers replay the log over the cards file; a
+// fold writes the result back whole and removes the log.
+
+constexpr char kLogMagic[] = "kestrova-sim-log 1";
+// A fold once the log outgrows the cards file (and this), so the folds'
+// whole-file writes cost no more than the log lines they fold.
+constexpr std::size_t kMinFoldBytes = 4096;
+constexpr std::size_t kMaxLogLine = 64;
+
+std::string LogPath(const std::string& cards) { return cards + ".log"; }
+
+std::string LogHeader(const std::string& base) {
+    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+    for (const char c : base) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    }
+    char header[80];
+    std::snprintf(header, sizeof header, "%s %zu %016llx\n", kLogMagic, base.size(),
+                  static_cast<unsigned long long>(hash));
+    return header;
+}
+
+std::string ChangeLine(const Change& change) {
+    char line[kMaxLogLine];
+    std::snprintf(line, sizeof line, "%s %lu %ld %lu\n", change.kind == Change::Kind::rename ? "name" : "enabled",
+                  static_cast<unsigned long>(change.card), static_cast<long>(change.port),
+                  static_cast<unsigned long>(change.value));
+    return line;
+}
+
+bool ParseChange(const std::string& line, Change& change) {
+    long numbers[3] = {};
+    std::size_t at = line.find(' ');
+    const std::string kind = line.substr(0, at);
+    for (long& number : numbers) {
+        if (at == std::string::npos) {
+            return false;
+        }
+        const char* first = line.data() + at + 1;
+        const char* last = line.data() + line.size();
+        const auto [end, failed] = std::from_chars(first, last, number);
+        if (failed != std::errc() || end == first || (end != last && *end != ' ')) {
+            return false;
+        }
+        at = end == last ? std::string::npos : static_cast<std::size_t>(end - line.data());
+    }
+    if (at != std::string::npos || numbers[0] < 0 || numbers[1] < -1 || numbers[1] > kMaxComNumber) {
+        return false;
+    }
+    change.card = static_cast<std::uint32_t>(std::min<long>(numbers[0], 0x7FFFFFFF));
+    change.port = static_cast<std::int32_t>(numbers[1]);
+    change.value = static_cast<std::uint32_t>(std::max<long>(numbers[2], 0));
+    if (kind == "name") {
+        change.kind = Change::Kind::rename;
+        return change.port >= 0 && numbers[2] >= 1 && numbers[2] <= kMaxComNumber;
+    }
+    change.kind = Change::Kind::enabled;
+    return kind == "enabled" && (numbers[2] == 0 || numbers[2] == 1);
+}
+
+bool Exists(const Description& d, const Change& change) {
+    return change.card < d.cards.size() &&
+           (change.port < 0 || static_cast<std::size_t>(change.port) < d.cards[change.card].ports.size());
+}
+
+// Makes the change in the cards and in the document a fold writes back.
+bool ApplyChange(Description& d, const Change& change) {
+    if (!Exists(d, change)) {
+        return false;
+    }
+    SimCard& card = d.cards[change.card];
+    Json& cardEntry = d.document["cards"][change.card];
+    if (change.kind == Change::Kind::rename) {
+        char name[16];
+        std::snprintf(name, sizeof name, "COM%lu", static_cast<unsigned long>(change.value));
+        SimPort& port = card.ports[static_cast<std::size_t>(change.port)];
+        port.name = name;
+        port.number = change.value;
+        Json& entry = cardEntry["ports"][static_cast<std::size_t>(change.port)];
+        entry["name"] = name;
+        entry["number"] = change.value;
+        return true;
+    }
+    // A disabled device stays disabled after the program that disabled it
+    // ends, so the state is kept in the description: "enabled": false.
+    const bool enabled = change.value != 0;
+    (change.port < 0 ? card.enabled : card.ports[static_cast<std::size_t>(change.port)].enabled) = enabled;
+    Json& entry = change.port < 0 ? cardEntry : cardEntry["ports"][static_cast<std::size_t>(change.port)];
+    if (enabled) {
+        entry.erase("enabled");
+    } else {
+        entry["enabled"] = false;
+    }
+    return true;
+}
+
+// Replays the log's whole lines over d; a torn last line (a write cut short)
+// is left out, and a line that makes no sense is reported and skipped.
+void Replay(SimState& s, Description& d, const std::string& log) {
+    std::size_t start = log.find('\n') + 1;
+    for (std::size_t number = 2, end = 0; (end = log.find('\n', start)) != std::string::npos; ++number) {
+        const std::string line = log.substr(start, end - start);
+        start = end + 1;
+        Change change;
+        if (line.size() >= kMaxLogLine || !ParseChange(line, change) || !ApplyChange(d, change)) {
+            Report(s, "%s: line %zu: \"%.63s\" is not a change to these cards; skipped",
+                   LogPath(s.loadedFrom.path).c_str(), number, line.c_str());
+        }
+    }
+}
+
+// Serialises the cards file and its log between processes: appends, folds
+// and reads of both.
+class CardsLock {
+public:
+    explicit CardsLock(const std::string& path) {
+#if defined(_WIN32)
+        std::wstring full(32768, L'\0');
+        const DWORD length =
+            GetFullPathNameW(Wide(path).c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        full.resize(length < full.size() ? length : 0);
+        CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+        std::uint64_t hash = 0xcbf29ce484222325u;
+        for (const wchar_t c : full) {
+            hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3u;
+        }
+        wchar_t name[64];
+        std::swprintf(name, std::size(name), L"Local\\KestrovaSimCards-%016llx", static_cast<unsigned long long>(hash));
+        mutex_ = CreateMutexW(nullptr, FALSE, name);
+        // An abandoned lock is still the lock: its owner's last line may be torn, which readers allow for.
+        held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, INFINITE) != WAIT_FAILED;
+#else
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        held_ = fd_ >= 0 && flock(fd_, LOCK_EX) == 0;
+#endif
+    }
+    ~CardsLock() {
+#if defined(_WIN32)
+        if (held_) {
+            ReleaseMutex(mutex_);
+        }
+        if (mutex_ != nullptr) {
+            CloseHandle(mutex_);
+        }
+#else
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+#endif
+    }
+    CardsLock(const CardsLock&) = delete;
+    CardsLock& operator=(const CardsLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+#if defined(_WIN32)
+    HANDLE mutex_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+    bool held_ = false;
+};
+
+// The cards file and its log as they are now; a missing log is an empty one.
+struct OnDisk {
+    bool readOk = false;
+    std::string text;
+    std::string error;
+    std::string log;
+};
+
+OnDisk ReadDisk(SimState& s, const std::string& path) {
+    OnDisk disk;
+    std::string logError;
+    if (!ReadWholeFile(LogPath(path), disk.log, logError)) {
+        disk.log.clear();
+        if (errno != ENOENT) {
+            Report(s, "%s: cannot be read (%s); changes since the last fold are not seen", LogPath(path).c_str(),
+                   logError.c_str());
+        }
+    }
+    disk.readOk = ReadWholeFile(path, disk.text, disk.error);
+    return disk;
+}
+
+// Makes the cards and log read the current description; a bad one leaves no
+// cards. The present flags survive for the cards that still exist when
+// keepState is set (a reload after another process changed them); the
+// enabled state is the description's own.
+bool Apply(SimState& s, OnDisk disk, bool keepState) {
     ++s.generation;
     Description previous = std::move(s.current);
     s.current = Description();
+    s.lastReadOk = disk.readOk;
+    s.lastText = std::move(disk.text);
+    s.logText = std::move(disk.log);
+    s.logApplies = false;
     const char* origin = s.loadedFrom.origin.c_str();
-    if (!readOk) {
-        Report(s, "%s: cannot be read (%s); no cards reported", origin, readError.c_str());
+    if (!s.lastReadOk) {
+        Report(s, "%s: cannot be read (%s); no cards reported", origin, disk.error.c_str());
         return false;
     }
     try {
-        s.current = ParseDescription(s, text);
+        s.current = ParseDescription(s, s.lastText);
     } catch (const DescriptionError& e) {
         Report(s, "%s: not a valid card description: %s; no cards reported", origin, e.what());
         return false;
@@ -152,12 +355,114 @@ bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::str
         Report(s, "%s: not a valid card description: %s; no cards reported", origin, e.what());
         return false;
     }
+    if (!s.logText.empty()) {
+        s.logApplies = s.logText.compare(0, s.logText.find('\n') + 1, LogHeader(s.lastText)) == 0;
+        if (s.logApplies) {
+            Replay(s, s.current, s.logText);
+        } else {
+            Report(s, "%s: written for another version of %s; not replayed", LogPath(s.loadedFrom.path).c_str(),
+                   origin);
+        }
+    }
     if (keepState) {
         for (std::size_t i = 0; i < s.current.cards.size() && i < previous.cards.size(); ++i) {
             s.current.cards[i].present = previous.cards[i].present;
         }
     }
     return true;
+}
+
+bool Changed(const SimState& s, const OnDisk& disk) {
+    return disk.readOk != s.lastReadOk || (disk.readOk && disk.text != s.lastText) || disk.log != s.logText;
+}
+
+// Writes the cards as they are now whole and removes the log; the caller
+// holds the lock and has the cards as the files give them. A log written for
+// another cards text is only removed. On failure the log stays, and with it
+// the changes.
+void FoldLocked(SimState& s) {
+    if (s.logText.empty()) {
+        return;
+    }
+    if (s.logApplies && s.lastReadOk) {
+        const std::string text = s.current.document.dump(2) + "\n";
+        if (std::string error; !WriteFileAtomically(s.loadedFrom.path, text, error)) {
+            Report(s, "%s: %s; the changes stay in %s", s.loadedFrom.path.c_str(), error.c_str(),
+                   LogPath(s.loadedFrom.path).c_str());
+            return;
+        }
+        s.lastText = text;
+    }
+    RemoveFile(LogPath(s.loadedFrom.path));
+    s.logText.clear();
+    s.logApplies = false;
+}
+
+// Appends one line to the log, starting it afresh when it is missing or
+// written for another cards text. The caller holds the lock.
+bool AppendLine(SimState& s, const std::string& line, std::string& error) {
+    const std::string path = LogPath(s.loadedFrom.path);
+    const bool fresh = !s.logApplies;
+    if (!fresh && s.logText.back() != '\n') {
+        // A torn line is cut off, so that the new line cannot complete it
+        // into a change nobody made.
+        const std::size_t whole = s.logText.rfind('\n') + 1;
+        std::error_code failed;
+#if defined(_WIN32)
+        std::filesystem::resize_file(std::filesystem::path(Wide(path)), whole, failed);
+#else
+        std::filesystem::resize_file(path, whole, failed);
+#endif
+        if (failed) {
+            error = "cannot cut the torn last line of " + path + ": " + failed.message();
+            return false;
+        }
+        s.logText.resize(whole);
+    }
+    const std::string text = fresh ? LogHeader(s.lastText) + line : line;
+    std::FILE* file = nullptr;
+#if defined(_WIN32)
+    file = _wfopen(Wide(path).c_str(), fresh ? L"wb" : L"ab");
+#else
+    file = std::fopen(path.c_str(), fresh ? "wb" : "ab");
+#endif
+    if (file == nullptr) {
+        error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        error = std::string("cannot write ") + path;
+        return false;
+    }
+    if (fresh) {
+        s.logText.clear();
+    }
+    s.logText += text;
+    s.logApplies = true;
+    return true;
+}
+
+// The log's length now and whether it starts with this process's header: a
+// look at its first line only, so an append costs the same on any rig.
+bool LogAsKnown(const SimState& s) {
+    const std::string path = LogPath(s.loadedFrom.path);
+    std::FILE* file = OpenFile(path, false);
+    if (file == nullptr) {
+        return s.logText.empty();
+    }
+    char head[80] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    const bool sized = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == static_cast<long>(s.logText.size());
+    std::fclose(file);
+    return sized && s.logText.compare(0, got, head, got) == 0;
+}
+
+bool SameLayout(const Description& a, const Description& b) {
+    return a.cards.size() == b.cards.size() &&
+           std::equal(a.cards.begin(), a.cards.end(), b.cards.begin(),
+                      [](const SimCard& x, const SimCard& y) { return x.ports.size() == y.ports.size(); });
 }
 
 }  // namespace
@@ -185,50 +490,86 @@ Source CurrentSource(SimState& s) {
 
 bool LoadFrom(SimState& s, const Source& source) {
     s.loadedFrom = source;
-    std::string text;
-    std::string error;
-    bool readOk = true;
-    if (source.isFile) {
-        readOk = ReadWholeFile(source.path, text, error);
-    } else {
-        text = *source.text;
+    OnDisk disk;
+    if (!source.isFile) {
+        disk.readOk = true;
+        disk.text = *source.text;
+        return Apply(s, std::move(disk), false);
     }
-    s.lastReadOk = readOk;
-    s.lastText = text;
-    return ApplyText(s, readOk, text, error, false);
+    const CardsLock lock(source.path);
+    const bool loaded = Apply(s, ReadDisk(s, source.path), false);
+    if (loaded && lock.Held()) {
+        FoldLocked(s);
+    }
+    return loaded;
 }
 
-// Sees a save by another process: reloads when the file reads differently now.
+// Sees a change by another process: reloads when the file or its log reads
+// differently now.
 void RefreshFromFile(SimState& s) {
     if (!s.loadedFrom.isFile) {
         return;
     }
-    std::string text;
-    std::string error;
-    const bool readOk = ReadWholeFile(s.loadedFrom.path, text, error);
-    if (readOk == s.lastReadOk && (!readOk || text == s.lastText)) {
-        return;
+    const CardsLock lock(s.loadedFrom.path);
+    if (OnDisk disk = ReadDisk(s, s.loadedFrom.path); Changed(s, disk)) {
+        Apply(s, std::move(disk), true);
     }
-    s.lastReadOk = readOk;
-    s.lastText = text;
-    ApplyText(s, readOk, text, error, true);
 }
 
-// Makes next the description and saves it where it came from: the file,
-// atomically, or the built-in text.
-bool SaveDocument(SimState& s, Json next, std::string& error) {
-    const std::string text = next.dump(2) + "\n";
-    if (s.loadedFrom.isFile) {
-        if (!WriteFileAtomically(s.loadedFrom.path, text, error)) {
+bool SaveChange(SimState& s, const Change& change, std::string& error) {
+    if (!s.loadedFrom.isFile) {
+        if (!Exists(s.current, change)) {
+            error = "no such device";
             return false;
         }
-        s.lastReadOk = true;
-        s.lastText = text;
-    } else {
-        *s.loadedFrom.text = text;
+        ApplyChange(s.current, change);
+        *s.loadedFrom.text = s.current.document.dump(2) + "\n";
+        return true;
     }
-    s.current.document = std::move(next);
+    const CardsLock lock(s.loadedFrom.path);
+    if (!lock.Held()) {
+        error = "cannot lock the cards file against other processes";
+        return false;
+    }
+    if (!LogAsKnown(s)) {
+        // Another process changed or folded the cards since: take them as
+        // they are now. The tables filled before still name the same
+        // devices as long as every card keeps its port count.
+        const Description before = s.current;
+        const std::uint32_t generation = s.generation;
+        Apply(s, ReadDisk(s, s.loadedFrom.path), true);
+        if (!SameLayout(before, s.current)) {
+            error = "the cards changed since the last enumeration";
+            return false;
+        }
+        s.generation = generation;
+    }
+    if (!s.lastReadOk || !Exists(s.current, change)) {
+        error = s.lastReadOk ? "no such device" : "the cards file cannot be read";
+        return false;
+    }
+    if (!AppendLine(s, ChangeLine(change), error)) {
+        return false;
+    }
+    ApplyChange(s.current, change);
+    if (s.logText.size() > std::max(kMinFoldBytes, s.lastText.size())) {
+        FoldLocked(s);
+    }
     return true;
+}
+
+void FoldChanges(SimState& s) {
+    if (!s.loadedFrom.isFile) {
+        return;
+    }
+    const CardsLock lock(s.loadedFrom.path);
+    if (!lock.Held()) {
+        return;
+    }
+    if (OnDisk disk = ReadDisk(s, s.loadedFrom.path); Changed(s, disk)) {
+        Apply(s, std::move(disk), true);
+    }
+    FoldLocked(s);
 }
 
 }  // namespace sim
