@@ -5,15 +5,14 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
-#include <system_error>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -259,19 +258,32 @@ class CardsLock {
 public:
     explicit CardsLock(const std::string& path) {
 #if defined(_WIN32)
-        std::wstring full(32768, L'\0');
-        const DWORD length =
-            GetFullPathNameW(Wide(path).c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        full.resize(length < full.size() ? length : 0);
-        CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
-        std::uint64_t hash = 0xcbf29ce484222325u;
-        for (const wchar_t c : full) {
-            hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3u;
+        // One mutex a cards file, kept open while the file stays the same:
+        // under Wine opening it costs as much as the wait itself.
+        static std::string lastPath;
+        static HANDLE lastMutex = nullptr;
+        if (lastMutex == nullptr || path != lastPath) {
+            std::wstring full(32768, L'\0');
+            const DWORD length =
+                GetFullPathNameW(Wide(path).c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+            full.resize(length < full.size() ? length : 0);
+            CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+            std::uint64_t hash = 0xcbf29ce484222325u;
+            for (const wchar_t c : full) {
+                hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3u;
+            }
+            wchar_t name[64];
+            std::swprintf(name, std::size(name), L"Local\\KestrovaSimCards-%016llx",
+                          static_cast<unsigned long long>(hash));
+            if (lastMutex != nullptr) {
+                CloseHandle(lastMutex);
+            }
+            lastMutex = CreateMutexW(nullptr, FALSE, name);
+            lastPath = path;
         }
-        wchar_t name[64];
-        std::swprintf(name, std::size(name), L"Local\\KestrovaSimCards-%016llx", static_cast<unsigned long long>(hash));
-        mutex_ = CreateMutexW(nullptr, FALSE, name);
-        // An abandoned lock is still the lock: its owner's last line may be torn, which readers allow for.
+        mutex_ = lastMutex;
+        // An abandoned lock is still the lock: its owner's last line may be
+        // torn, which readers allow for.
         held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, INFINITE) != WAIT_FAILED;
 #else
         const std::size_t slash = path.rfind('/');
@@ -284,9 +296,6 @@ public:
 #if defined(_WIN32)
         if (held_) {
             ReleaseMutex(mutex_);
-        }
-        if (mutex_ != nullptr) {
-            CloseHandle(mutex_);
         }
 #else
         if (fd_ >= 0) {
@@ -305,6 +314,87 @@ private:
     int fd_ = -1;
 #endif
     bool held_ = false;
+};
+
+// The change log open for one change, created when missing: its length, its
+// first bytes, and writes at its end, all through one open, so a change costs
+// the same on any rig.
+class LogFile {
+public:
+    explicit LogFile(const std::string& path) {
+#if defined(_WIN32)
+        file_ = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER size = {};
+        size_ = file_ != INVALID_HANDLE_VALUE && GetFileSizeEx(file_, &size) ? size.QuadPart : -1;
+#else
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        struct stat status = {};
+        size_ = fd_ >= 0 && fstat(fd_, &status) == 0 ? status.st_size : -1;
+#endif
+    }
+    ~LogFile() {
+#if defined(_WIN32)
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+#else
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+#endif
+    }
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    // -1 when the file could not be opened.
+    long long Size() const { return size_; }
+    std::string Head(std::size_t count) const {
+        std::string head(count, '\0');
+#if defined(_WIN32)
+        DWORD got = 0;
+        LARGE_INTEGER start = {};
+        if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_, head.data(), static_cast<DWORD>(count), &got, nullptr)) {
+            got = 0;
+        }
+#else
+        const ssize_t got = std::max<ssize_t>(pread(fd_, head.data(), count, 0), 0);
+#endif
+        head.resize(static_cast<std::size_t>(got));
+        return head;
+    }
+    // Cuts the file to size bytes and writes text after them.
+    bool WriteAt(long long size, const std::string& text) {
+#if defined(_WIN32)
+        LARGE_INTEGER at = {};
+        at.QuadPart = size;
+        bool ok = SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && (size == size_ || SetEndOfFile(file_));
+        for (std::size_t done = 0; ok && done < text.size();) {
+            DWORD wrote = 0;
+            ok = WriteFile(file_, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote, nullptr) &&
+                 wrote > 0;
+            done += wrote;
+        }
+        return ok;
+#else
+        bool ok = size == size_ || ftruncate(fd_, size) == 0;
+        for (std::size_t done = 0; ok && done < text.size();) {
+            const ssize_t wrote = pwrite(fd_, text.data() + done, text.size() - done, size + done);
+            ok = wrote > 0;
+            done += ok ? static_cast<std::size_t>(wrote) : 0;
+        }
+        return ok;
+#endif
+    }
+
+private:
+#if defined(_WIN32)
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+    long long size_ = -1;
 };
 
 // The cards file and its log as they are now; a missing log is an empty one.
@@ -382,6 +472,7 @@ bool Changed(const SimState& s, const OnDisk& disk) {
 // the changes.
 void FoldLocked(SimState& s) {
     if (s.logText.empty()) {
+        RemoveFile(LogPath(s.loadedFrom.path));  // one left empty by a change that failed
         return;
     }
     if (s.logApplies && s.lastReadOk) {
@@ -398,71 +489,67 @@ void FoldLocked(SimState& s) {
     s.logApplies = false;
 }
 
-// Appends one line to the log, starting it afresh when it is missing or
-// written for another cards text. The caller holds the lock.
-bool AppendLine(SimState& s, const std::string& line, std::string& error) {
-    const std::string path = LogPath(s.loadedFrom.path);
+// Appends one line to the log, starting it afresh when it was written for
+// another cards text; a torn last line is cut off first, so that the new line
+// cannot complete it into a change nobody made. The caller holds the lock.
+bool AppendLine(SimState& s, LogFile& log, const std::string& line, std::string& error) {
     const bool fresh = !s.logApplies;
-    if (!fresh && s.logText.back() != '\n') {
-        // A torn line is cut off, so that the new line cannot complete it
-        // into a change nobody made.
-        const std::size_t whole = s.logText.rfind('\n') + 1;
-        std::error_code failed;
-#if defined(_WIN32)
-        std::filesystem::resize_file(std::filesystem::path(Wide(path)), whole, failed);
-#else
-        std::filesystem::resize_file(path, whole, failed);
-#endif
-        if (failed) {
-            error = "cannot cut the torn last line of " + path + ": " + failed.message();
-            return false;
-        }
-        s.logText.resize(whole);
-    }
+    const std::size_t keep = fresh ? 0 : s.logText.rfind('\n') + 1;
     const std::string text = fresh ? LogHeader(s.lastText) + line : line;
-    std::FILE* file = nullptr;
-#if defined(_WIN32)
-    file = _wfopen(Wide(path).c_str(), fresh ? L"wb" : L"ab");
-#else
-    file = std::fopen(path.c_str(), fresh ? "wb" : "ab");
-#endif
-    if (file == nullptr) {
-        error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+    if (!log.WriteAt(static_cast<long long>(keep), text)) {
+        error = "cannot write " + LogPath(s.loadedFrom.path);
         return false;
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
-        error = std::string("cannot write ") + path;
-        return false;
-    }
-    if (fresh) {
-        s.logText.clear();
-    }
+    s.logText.resize(keep);
     s.logText += text;
     s.logApplies = true;
     return true;
 }
 
-// The log's length now and whether it starts with this process's header: a
-// look at its first line only, so an append costs the same on any rig.
-bool LogAsKnown(const SimState& s) {
-    const std::string path = LogPath(s.loadedFrom.path);
-    std::FILE* file = OpenFile(path, false);
-    if (file == nullptr) {
-        return s.logText.empty();
-    }
-    char head[80] = {};
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
-    const bool sized = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == static_cast<long>(s.logText.size());
-    std::fclose(file);
-    return sized && s.logText.compare(0, got, head, got) == 0;
+// Whether the log is as this process last read or wrote it: its length and
+// its first line.
+bool LogAsKnown(const SimState& s, const LogFile& log) {
+    const std::size_t headLength = s.logText.find('\n') + 1;
+    return log.Size() == static_cast<long long>(s.logText.size()) &&
+           log.Head(headLength) == s.logText.substr(0, headLength);
 }
 
 bool SameLayout(const Description& a, const Description& b) {
     return a.cards.size() == b.cards.size() &&
            std::equal(a.cards.begin(), a.cards.end(), b.cards.begin(),
                       [](const SimCard& x, const SimCard& y) { return x.ports.size() == y.ports.size(); });
+}
+
+// Appends the change to the log under the lock; the caller folds when it
+// returns true and the log has outgrown the cards file.
+bool LogChange(SimState& s, const Change& change, std::string& error) {
+    LogFile log(LogPath(s.loadedFrom.path));
+    if (log.Size() < 0) {
+        error = "cannot open " + LogPath(s.loadedFrom.path);
+        return false;
+    }
+    if (!LogAsKnown(s, log)) {
+        // Another process changed or folded the cards since: take them as
+        // they are now. The tables filled before still name the same
+        // devices as long as every card keeps its port count.
+        const Description before = s.current;
+        const std::uint32_t generation = s.generation;
+        Apply(s, ReadDisk(s, s.loadedFrom.path), true);
+        if (!SameLayout(before, s.current)) {
+            error = "the cards changed since the last enumeration";
+            return false;
+        }
+        s.generation = generation;
+    }
+    if (!s.lastReadOk || !Exists(s.current, change)) {
+        error = s.lastReadOk ? "no such device" : "the cards file cannot be read";
+        return false;
+    }
+    if (!AppendLine(s, log, ChangeLine(change), error)) {
+        return false;
+    }
+    ApplyChange(s.current, change);
+    return true;
 }
 
 }  // namespace
@@ -531,27 +618,9 @@ bool SaveChange(SimState& s, const Change& change, std::string& error) {
         error = "cannot lock the cards file against other processes";
         return false;
     }
-    if (!LogAsKnown(s)) {
-        // Another process changed or folded the cards since: take them as
-        // they are now. The tables filled before still name the same
-        // devices as long as every card keeps its port count.
-        const Description before = s.current;
-        const std::uint32_t generation = s.generation;
-        Apply(s, ReadDisk(s, s.loadedFrom.path), true);
-        if (!SameLayout(before, s.current)) {
-            error = "the cards changed since the last enumeration";
-            return false;
-        }
-        s.generation = generation;
-    }
-    if (!s.lastReadOk || !Exists(s.current, change)) {
-        error = s.lastReadOk ? "no such device" : "the cards file cannot be read";
+    if (!LogChange(s, change, error)) {
         return false;
     }
-    if (!AppendLine(s, ChangeLine(change), error)) {
-        return false;
-    }
-    ApplyChange(s.current, change);
     if (s.logText.size() > std::max(kMinFoldBytes, s.lastText.size())) {
         FoldLocked(s);
     }
