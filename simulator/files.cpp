@@ -1,7 +1,8 @@
-// Where the description comes from and goes back to: a file, read and
-// saved whole, or a text in memory.
+// Where the description comes from and goes back to: a cards file with its
+// change log, or a text in memory.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -9,7 +10,11 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
 #include <cstdlib>
 #endif
 
@@ -130,21 +135,205 @@ std::string EnvironmentCardsPath() {
 #endif
 }
 
-// Makes text the current description; a bad one leaves no cards. The
-// present flags survive for the cards that still exist when keepState is set
-// (a reload after another process saved the file); the enabled state is the
-// description's own.
-bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::string& readError, bool keepState) {
+// ---- the change log ----
+//
+// A file source keeps each change as one line appended to "<cards file>.log"
+// instead of rewriting the whole file, so a change costs the same whatever the
+// rig's size. The log's first line names the cards text it was written for
+// (its length and hash): a log whose cards file was replaced since, by a fold
+// or by hand, is not replayed. Readers replay the log over the cards file; a
+// fold writes the result back whole and removes the log.
+
+// A fold once the log outgrows the cards file (and this), so the folds'
+// whole-file writes cost no more than the log lines they fold.
+constexpr std::size_t kMinFoldBytes = 4096;
+
+// Serialises the cards file and its log between processes: appends, folds
+// and reads of both.
+class CardsLock {
+public:
+    explicit CardsLock(const std::string& path) {
+#if defined(_WIN32)
+        // One mutex a cards file, kept open while the file stays the same:
+        // under Wine opening it costs as much as the wait itself.
+        static std::string lastPath;
+        static HANDLE lastMutex = nullptr;
+        if (lastMutex == nullptr || path != lastPath) {
+            std::wstring full(32768, L'\0');
+            const DWORD length =
+                GetFullPathNameW(Wide(path).c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+            full.resize(length < full.size() ? length : 0);
+            CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+            std::uint64_t hash = 0xcbf29ce484222325u;
+            for (const wchar_t c : full) {
+                hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3u;
+            }
+            wchar_t name[64];
+            std::swprintf(name, std::size(name), L"Local\\KestrovaSimCards-%016llx",
+                          static_cast<unsigned long long>(hash));
+            if (lastMutex != nullptr) {
+                CloseHandle(lastMutex);
+            }
+            lastMutex = CreateMutexW(nullptr, FALSE, name);
+            lastPath = path;
+        }
+        mutex_ = lastMutex;
+        // An abandoned lock is still the lock: its owner's last line may be
+        // torn, which readers allow for.
+        held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, INFINITE) != WAIT_FAILED;
+#else
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        held_ = fd_ >= 0 && flock(fd_, LOCK_EX) == 0;
+#endif
+    }
+    ~CardsLock() {
+#if defined(_WIN32)
+        if (held_) {
+            ReleaseMutex(mutex_);
+        }
+#else
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+#endif
+    }
+    CardsLock(const CardsLock&) = delete;
+    CardsLock& operator=(const CardsLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+#if defined(_WIN32)
+    HANDLE mutex_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+    bool held_ = false;
+};
+
+// The change log open for one change, created when missing: its length, its
+// first bytes, and writes at its end, all through one open, so a change costs
+// the same on any rig.
+class LogFile {
+public:
+    explicit LogFile(const std::string& path) {
+#if defined(_WIN32)
+        file_ = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER size = {};
+        size_ = file_ != INVALID_HANDLE_VALUE && GetFileSizeEx(file_, &size) ? size.QuadPart : -1;
+#else
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        struct stat status = {};
+        size_ = fd_ >= 0 && fstat(fd_, &status) == 0 ? status.st_size : -1;
+#endif
+    }
+    ~LogFile() {
+#if defined(_WIN32)
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+#else
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+#endif
+    }
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    // -1 when the file could not be opened.
+    long long Size() const { return size_; }
+    std::string Head(std::size_t count) const {
+        std::string head(count, '\0');
+#if defined(_WIN32)
+        DWORD got = 0;
+        LARGE_INTEGER start = {};
+        if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_, head.data(), static_cast<DWORD>(count), &got, nullptr)) {
+            got = 0;
+        }
+#else
+        const ssize_t got = std::max<ssize_t>(pread(fd_, head.data(), count, 0), 0);
+#endif
+        head.resize(static_cast<std::size_t>(got));
+        return head;
+    }
+    // Cuts the file to size bytes and writes text after them.
+    bool WriteAt(long long size, const std::string& text) {
+#if defined(_WIN32)
+        LARGE_INTEGER at = {};
+        at.QuadPart = size;
+        bool ok = SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && (size == size_ || SetEndOfFile(file_));
+        for (std::size_t done = 0; ok && done < text.size();) {
+            DWORD wrote = 0;
+            ok = WriteFile(file_, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote, nullptr) &&
+                 wrote > 0;
+            done += wrote;
+        }
+        return ok;
+#else
+        bool ok = size == size_ || ftruncate(fd_, size) == 0;
+        for (std::size_t done = 0; ok && done < text.size();) {
+            const ssize_t wrote = pwrite(fd_, text.data() + done, text.size() - done, size + done);
+            ok = wrote > 0;
+            done += ok ? static_cast<std::size_t>(wrote) : 0;
+        }
+        return ok;
+#endif
+    }
+
+private:
+#if defined(_WIN32)
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+    long long size_ = -1;
+};
+
+// The cards file and its log as they are now; a missing log is an empty one.
+struct OnDisk {
+    bool readOk = false;
+    std::string text;
+    std::string error;
+    std::string log;
+};
+
+OnDisk ReadDisk(SimState& s, const std::string& path) {
+    OnDisk disk;
+    std::string logError;
+    if (!ReadWholeFile(LogPath(path), disk.log, logError)) {
+        disk.log.clear();
+        if (errno != ENOENT) {
+            Report(s, "%s: cannot be read (%s); changes since the last fold are not seen", LogPath(path).c_str(),
+                   logError.c_str());
+        }
+    }
+    disk.readOk = ReadWholeFile(path, disk.text, disk.error);
+    return disk;
+}
+
+// Makes the cards and log read the current description; a bad one leaves no
+// cards. The present flags survive for the cards that still exist when
+// keepState is set (a reload after another process changed them); the
+// enabled state is the description's own.
+bool Apply(SimState& s, OnDisk disk, bool keepState) {
     ++s.generation;
     Description previous = std::move(s.current);
     s.current = Description();
+    s.lastReadOk = disk.readOk;
+    s.lastText = std::move(disk.text);
+    s.logText = std::move(disk.log);
+    s.logApplies = false;
     const char* origin = s.loadedFrom.origin.c_str();
-    if (!readOk) {
-        Report(s, "%s: cannot be read (%s); no cards reported", origin, readError.c_str());
+    if (!s.lastReadOk) {
+        Report(s, "%s: cannot be read (%s); no cards reported", origin, disk.error.c_str());
         return false;
     }
     try {
-        s.current = ParseDescription(s, text);
+        s.current = ParseDescription(s, s.lastText);
     } catch (const DescriptionError& e) {
         Report(s, "%s: not a valid card description: %s; no cards reported", origin, e.what());
         return false;
@@ -152,11 +341,110 @@ bool ApplyText(SimState& s, bool readOk, const std::string& text, const std::str
         Report(s, "%s: not a valid card description: %s; no cards reported", origin, e.what());
         return false;
     }
+    if (!s.logText.empty()) {
+        s.logApplies = s.logText.compare(0, s.logText.find('\n') + 1, LogHeader(s.lastText)) == 0;
+        if (s.logApplies) {
+            Replay(s, s.current, s.logText);
+        } else {
+            Report(s, "%s: written for another version of %s; not replayed", LogPath(s.loadedFrom.path).c_str(),
+                   origin);
+        }
+    }
     if (keepState) {
         for (std::size_t i = 0; i < s.current.cards.size() && i < previous.cards.size(); ++i) {
             s.current.cards[i].present = previous.cards[i].present;
         }
     }
+    return true;
+}
+
+bool Changed(const SimState& s, const OnDisk& disk) {
+    return disk.readOk != s.lastReadOk || (disk.readOk && disk.text != s.lastText) || disk.log != s.logText;
+}
+
+// Writes the cards as they are now whole and removes the log; the caller
+// holds the lock and has the cards as the files give them. A log written for
+// another cards text is only removed. On failure the log stays, and with it
+// the changes.
+void FoldLocked(SimState& s) {
+    if (s.logText.empty()) {
+        RemoveFile(LogPath(s.loadedFrom.path));  // one left empty by a change that failed
+        return;
+    }
+    if (s.logApplies && s.lastReadOk) {
+        const std::string text = s.current.document.dump(2) + "\n";
+        if (std::string error; !WriteFileAtomically(s.loadedFrom.path, text, error)) {
+            Report(s, "%s: %s; the changes stay in %s", s.loadedFrom.path.c_str(), error.c_str(),
+                   LogPath(s.loadedFrom.path).c_str());
+            return;
+        }
+        s.lastText = text;
+    }
+    RemoveFile(LogPath(s.loadedFrom.path));
+    s.logText.clear();
+    s.logApplies = false;
+}
+
+// Appends one line to the log, starting it afresh when it was written for
+// another cards text; a torn last line is cut off first, so that the new line
+// cannot complete it into a change nobody made. The caller holds the lock.
+bool AppendLine(SimState& s, LogFile& log, const std::string& line, std::string& error) {
+    const bool fresh = !s.logApplies;
+    const std::size_t keep = fresh ? 0 : s.logText.rfind('\n') + 1;
+    const std::string text = fresh ? LogHeader(s.lastText) + line : line;
+    if (!log.WriteAt(static_cast<long long>(keep), text)) {
+        error = "cannot write " + LogPath(s.loadedFrom.path);
+        return false;
+    }
+    s.logText.resize(keep);
+    s.logText += text;
+    s.logApplies = true;
+    return true;
+}
+
+// Whether the log is as this process last read or wrote it: its length and
+// its first line.
+bool LogAsKnown(const SimState& s, const LogFile& log) {
+    const std::size_t headLength = s.logText.find('\n') + 1;
+    return log.Size() == static_cast<long long>(s.logText.size()) &&
+           log.Head(headLength) == s.logText.substr(0, headLength);
+}
+
+bool SameLayout(const Description& a, const Description& b) {
+    return a.cards.size() == b.cards.size() &&
+           std::equal(a.cards.begin(), a.cards.end(), b.cards.begin(),
+                      [](const SimCard& x, const SimCard& y) { return x.ports.size() == y.ports.size(); });
+}
+
+// Appends the change to the log under the lock; the caller folds when it
+// returns true and the log has outgrown the cards file.
+bool LogChange(SimState& s, const Change& change, std::string& error) {
+    LogFile log(LogPath(s.loadedFrom.path));
+    if (log.Size() < 0) {
+        error = "cannot open " + LogPath(s.loadedFrom.path);
+        return false;
+    }
+    if (!LogAsKnown(s, log)) {
+        // Another process changed or folded the cards since: take them as
+        // they are now. The tables filled before still name the same
+        // devices as long as every card keeps its port count.
+        const Description before = s.current;
+        const std::uint32_t generation = s.generation;
+        Apply(s, ReadDisk(s, s.loadedFrom.path), true);
+        if (!SameLayout(before, s.current)) {
+            error = "the cards changed since the last enumeration";
+            return false;
+        }
+        s.generation = generation;
+    }
+    if (!s.lastReadOk || !Exists(s.current, change)) {
+        error = s.lastReadOk ? "no such device" : "the cards file cannot be read";
+        return false;
+    }
+    if (!AppendLine(s, log, ChangeLine(change), error)) {
+        return false;
+    }
+    ApplyChange(s.current, change);
     return true;
 }
 
@@ -185,50 +473,68 @@ Source CurrentSource(SimState& s) {
 
 bool LoadFrom(SimState& s, const Source& source) {
     s.loadedFrom = source;
-    std::string text;
-    std::string error;
-    bool readOk = true;
-    if (source.isFile) {
-        readOk = ReadWholeFile(source.path, text, error);
-    } else {
-        text = *source.text;
+    OnDisk disk;
+    if (!source.isFile) {
+        disk.readOk = true;
+        disk.text = *source.text;
+        return Apply(s, std::move(disk), false);
     }
-    s.lastReadOk = readOk;
-    s.lastText = text;
-    return ApplyText(s, readOk, text, error, false);
+    const CardsLock lock(source.path);
+    const bool loaded = Apply(s, ReadDisk(s, source.path), false);
+    if (loaded && lock.Held()) {
+        FoldLocked(s);
+    }
+    return loaded;
 }
 
-// Sees a save by another process: reloads when the file reads differently now.
+// Sees a change by another process: reloads when the file or its log reads
+// differently now.
 void RefreshFromFile(SimState& s) {
     if (!s.loadedFrom.isFile) {
         return;
     }
-    std::string text;
-    std::string error;
-    const bool readOk = ReadWholeFile(s.loadedFrom.path, text, error);
-    if (readOk == s.lastReadOk && (!readOk || text == s.lastText)) {
-        return;
+    const CardsLock lock(s.loadedFrom.path);
+    if (OnDisk disk = ReadDisk(s, s.loadedFrom.path); Changed(s, disk)) {
+        Apply(s, std::move(disk), true);
     }
-    s.lastReadOk = readOk;
-    s.lastText = text;
-    ApplyText(s, readOk, text, error, true);
 }
 
-// Makes next the description and saves it where it came from: the file,
-// atomically, or the built-in text.
-bool SaveDocument(SimState& s, Json next, std::string& error) {
-    const std::string text = next.dump(2) + "\n";
-    if (s.loadedFrom.isFile) {
-        if (!WriteFileAtomically(s.loadedFrom.path, text, error)) {
+bool SaveChange(SimState& s, const Change& change, std::string& error) {
+    if (!s.loadedFrom.isFile) {
+        if (!Exists(s.current, change)) {
+            error = "no such device";
             return false;
         }
-        s.lastReadOk = true;
-        s.lastText = text;
-    } else {
-        *s.loadedFrom.text = text;
+        ApplyChange(s.current, change);
+        *s.loadedFrom.text = s.current.document.dump(2) + "\n";
+        return true;
     }
-    s.current.document = std::move(next);
+    const CardsLock lock(s.loadedFrom.path);
+    if (!lock.Held()) {
+        error = "cannot lock the cards file against other processes";
+        return false;
+    }
+    if (!LogChange(s, change, error)) {
+        return false;
+    }
+    if (s.logText.size() > std::max(kMinFoldBytes, s.lastText.size())) {
+        FoldLocked(s);
+    }
     return true;
+}
+
+void FoldChanges(SimState& s) {
+    if (!s.loadedFrom.isFile) {
+        return;
+    }
+    const CardsLock lock(s.loadedFrom.path);
+    if (!lock.Held()) {
+        return;
+    }
+    if (OnDisk disk = ReadDisk(s, s.loadedFrom.path); Changed(s, disk)) {
+        Apply(s, std::move(disk), true);
+    }
+    FoldLocked(s);
 }
 
 }  // namespace sim

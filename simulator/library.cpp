@@ -262,22 +262,6 @@ void UpdateComDatabase(SimState& s, std::uint32_t oldNumber, std::uint32_t newNu
 }
 #endif
 
-// A disabled device stays disabled after the program that disabled it ends,
-// so the state is kept in the description: "enabled": false while disabled.
-void SaveEnabledState(SimState& s, const SimCall& call, bool enabled) {
-    Json next = s.current.document;
-    Json& card = next["cards"][static_cast<std::size_t>(call.card)];
-    Json& entry = call.port < 0 ? card : card["ports"][static_cast<std::size_t>(call.port)];
-    if (enabled) {
-        entry.erase("enabled");
-    } else {
-        entry["enabled"] = false;
-    }
-    if (std::string error; !SaveDocument(s, std::move(next), error)) {
-        Report(s, "ChangeDeviceStatus: %s: %s; the state is not saved", s.loadedFrom.path.c_str(), error.c_str());
-    }
-}
-
 int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     if (!s.initialised) {
         Report(s, "ModifyCOMName called before InitDevManagerLib");
@@ -296,24 +280,21 @@ int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     if (!PortOfRecord(s, portName, c, p)) {
         return 0;
     }
-    SimPort& port = s.current.cards[c].ports[p];
+    const SimPort& port = s.current.cards[c].ports[p];
     if (port.failRename) {
         Report(s, "ModifyCOMName: renaming %.63s fails, as the description asks", portName);
         return 0;
     }
-    char newName[16];
-    std::snprintf(newName, sizeof newName, "COM%u", static_cast<unsigned>(number));
-    Json next = s.current.document;
-    Json& entry = next["cards"][c]["ports"][p];
-    entry["name"] = newName;
-    entry["number"] = number;
-    if (std::string error; !SaveDocument(s, std::move(next), error)) {
-        Report(s, "ModifyCOMName: %s: %s; %.63s keeps its name", s.loadedFrom.path.c_str(), error.c_str(), portName);
+    const std::uint32_t oldNumber = port.number;
+    Change change;
+    change.kind = Change::Kind::rename;
+    change.card = static_cast<std::uint32_t>(c);
+    change.port = static_cast<std::int32_t>(p);
+    change.value = number;
+    if (std::string error; !SaveChange(s, change, error)) {
+        Report(s, "ModifyCOMName: %s: %s; %.63s keeps its name", s.loadedFrom.origin.c_str(), error.c_str(), portName);
         return 0;
     }
-    const std::uint32_t oldNumber = port.number;
-    port.name = newName;
-    port.number = number;
 #if defined(_WIN32)
     if (s.current.comDb) {
         UpdateComDatabase(s, oldNumber, number);
@@ -468,11 +449,26 @@ DEVMGR_EXPORT int DEVMGR_CALL ChangeDeviceStatus(std::uint64_t devInfoSet, void*
                 ok = DecodeDevice(s, devInfoSet, devInfo, call);
             }
             if (ok) {
-                SimCard& card = s.current.cards[static_cast<std::size_t>(call.card)];
-                bool& enabled = call.port < 0 ? card.enabled : card.ports[static_cast<std::size_t>(call.port)].enabled;
-                if (enabled != (enable != 0)) {
-                    enabled = enable != 0;
-                    SaveEnabledState(s, call, enabled);
+                const SimCard& card = s.current.cards[static_cast<std::size_t>(call.card)];
+                const bool enabled =
+                    call.port < 0 ? card.enabled : card.ports[static_cast<std::size_t>(call.port)].enabled;
+                Change change;
+                change.kind = Change::Kind::enabled;
+                change.card = static_cast<std::uint32_t>(call.card);
+                change.port = call.port;
+                change.value = enable;
+                // The device changes even when its state cannot be kept.
+                if (std::string error; enabled != (enable != 0) && !SaveChange(s, change, error)) {
+                    Report(s, "ChangeDeviceStatus: %s: %s; the state is not saved", s.loadedFrom.origin.c_str(),
+                           error.c_str());
+                    if (static_cast<std::size_t>(call.card) < s.current.cards.size()) {
+                        SimCard& same = s.current.cards[static_cast<std::size_t>(call.card)];
+                        if (call.port < 0) {
+                            same.enabled = enable != 0;
+                        } else if (static_cast<std::size_t>(call.port) < same.ports.size()) {
+                            same.ports[static_cast<std::size_t>(call.port)].enabled = enable != 0;
+                        }
+                    }
                 }
                 call.delayMs = std::min(s.current.statusDelayMs, timeMs);
                 hook = s.hook;
@@ -524,6 +520,7 @@ DEVMGR_EXPORT int DEVMGR_CALL DeinitDevManagerLib(void) {
         SimState& s = State();
         std::lock_guard<std::mutex> guard(s.lock);
         SimCall call = NewCall(SimCallKind::deinit);
+        FoldChanges(s);
         s.initialised = false;
         s.current = Description();
         s.loadedFrom = Source();

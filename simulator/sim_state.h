@@ -5,7 +5,8 @@
 // while tests look at it from theirs. No exception leaves an exported function.
 //
 // The simulator's files: description.cpp reads a description, files.cpp
-// reads and saves it where it came from, library.cpp is the five functions
+// reads and saves it where it came from (a cards file with its change log, or
+// a text), library.cpp is the five functions
 // and the records they fill, control.cpp the routines of sim_control.h. This
 // header holds the state they share.
 #pragma once
@@ -81,14 +82,26 @@ struct Source {
     std::string origin;
 };
 
+// One change to the cards by position: a port's new number (and with it its
+// name COM<number>), or a card's or port's enabled state.
+struct Change {
+    enum class Kind { rename, enabled };
+    Kind kind = Kind::rename;
+    std::uint32_t card = 0;
+    std::int32_t port = -1;   // -1: the whole card (enabled only)
+    std::uint32_t value = 0;  // the number, or 1 enabled and 0 disabled
+};
+
 struct SimState {
     std::mutex lock;
     bool initialised = false;
     Description current;
     std::uint32_t generation = 0;
     Source loadedFrom;
-    bool lastReadOk = false;  // file sources: what the cards were loaded from, to
-    std::string lastText;     // notice a save by another process
+    bool lastReadOk = false;  // file sources: what the cards were loaded from,
+    std::string lastText;     // and the change log beside it as last read or
+    std::string logText;      // written, to notice a change by another process
+    bool logApplies = false;  // the log was written for lastText
     bool haveOverrideText = false;
     std::string overrideText;
     bool haveOverridePath = false;
@@ -122,7 +135,24 @@ Description ParseDescription(SimState& s, const std::string& text);
 Source CurrentSource(SimState& s);
 bool LoadFrom(SimState& s, const Source& source);
 void RefreshFromFile(SimState& s);
-bool SaveDocument(SimState& s, Json next, std::string& error);
+// Makes the change and keeps it where the cards came from: one line appended
+// to the cards file's change log, or the text rewritten. False, and nothing
+// changed, when it cannot be kept.
+bool SaveChange(SimState& s, const Change& change, std::string& error);
+
+// The change log's text (change_log.cpp).
+constexpr inline char kChangeLogMagic[] = "kestrova-sim-log 1";
+constexpr inline std::size_t kChangeLineSize = 64;
+inline std::string LogPath(const std::string& cards) { return cards + ".log"; }
+std::string LogHeader(const std::string& base);
+std::string ChangeLine(const Change& change);
+bool ParseChange(const std::string& line, Change& change);
+bool Exists(const Description& d, const Change& change);
+bool ApplyChange(Description& d, const Change& change);
+// Replays a log's whole lines over d; a bad line is reported and skipped.
+void Replay(SimState& s, Description& d, const std::string& log);
+// Folds the change log into the cards file (DeinitDevManagerLib).
+void FoldChanges(SimState& s);
 
 // The calls' log (library.cpp).
 SimCall NewCall(SimCallKind kind);

@@ -16,7 +16,7 @@ case_command_line() {
   local fields='[.cards[] | {name, usbId, locationText,
     ports: [.ports[] | {name, description, vendor, label: .label, cdc: (.cdc // false)}]}]'
   cli list 0 /list /json /category all
-  diff <(jq -S "$fields" "$BB_CARDS") <(jq -S "$fields" "$BB_CASE/list.txt") || fail "/list /json is not the cards file"
+  diff <(jq -S "$fields" "$(cards_now)") <(jq -S "$fields" "$BB_CASE/list.txt") || fail "/list /json is not the cards file"
   cli bogus 2 /renumber /bogus
   expect bogus.err '参数错误: 未知参数: /bogus'
   grep -q '^用法: ' "$BB_CASE/bogus.err.txt" || fail "no usage line"
@@ -25,17 +25,17 @@ case_command_line() {
   cli asked 3 /renumber /card 2 /start COM17
   expect asked '当前串口号(COM17,)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?' \
     '(未给出/yes: 已停止,未做任何修改)'
-  cmp "$BB_CASE/cards-before.json" "$BB_CARDS" || fail "the cards file changed"
+  cmp "$BB_CASE/cards-before.json" "$(cards_now)" || fail "the cards file changed"
   expect_comdb "$bench_comdb"
   cli renumber 0 /renumber /card 2 /start COM17 /yes
   expect renumber 'Orvello USB-485 Port 1:COM7==>COM17: 成功' 'Orvello USB-485 Port 2:COM8==>COM18: 成功'
-  diff <(port_names "$BB_BENCH" | sed 's/^COM7$/COM17/; s/^COM8$/COM18/') <(port_names "$BB_CARDS") ||
+  diff <(port_names "$BB_BENCH" | sed 's/^COM7$/COM17/; s/^COM8$/COM18/') <(port_names "$(cards_now)") ||
     fail "the cards file holds other names"
   expect_comdb 1,3-6,9-18,20
   tail -n 1 "$(journal)" | grep -q '"step":"finished"' || fail "the journal does not end with a finished run"
   cli undo 0 /undo /yes
   expect undo 'Orvello USB-485 Port 1:COM17==>COM7: 成功' 'Orvello USB-485 Port 2:COM18==>COM8: 成功'
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
   # The bits are per number: releasing COM17 frees it for the PCI card's port too.
   expect_comdb 1,3-16,20
 }
@@ -67,7 +67,7 @@ RUNS
   done
   contains headless-4 'Orvello USB-485 Port 1:COM7==>COM17: 成功'
   contains headless-5 'Orvello USB-485 Port 1:COM17==>COM7: 成功'
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "the runs left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "the runs left other names"
 }
 
 # A deployment script runs the same renumbering twice: the second changes
@@ -77,15 +77,15 @@ case_rerun() {
   sed 's/"comDb": false/"comDb": true/' "$BB_BENCH" >"$BB_CARDS"
   peek comdb "$bench_comdb" >/dev/null
   cli first 0 /renumber /card 2 /start COM17 /yes
-  cp "$BB_CARDS" "$BB_CASE/cards-after-first.json"
+  cp "$(cards_now)" "$BB_CASE/cards-after-first.json"
   cp "$(journal)" "$BB_CASE/journal-after-first.txt"
   cli second 0 /renumber /card 2 /start COM17 /yes
   expect second '所有串口已是目标串口号,无需修改,未做任何修改.'
-  cmp "$BB_CASE/cards-after-first.json" "$BB_CARDS" || fail "the second run changed the cards file"
+  cmp "$BB_CASE/cards-after-first.json" "$(cards_now)" || fail "the second run changed the cards file"
   cmp "$BB_CASE/journal-after-first.txt" "$(journal)" || fail "the second run changed the journal"
   cli undo 0 /undo /yes
   expect undo 'Orvello USB-485 Port 1:COM17==>COM7: 成功' 'Orvello USB-485 Port 2:COM18==>COM8: 成功'
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
 }
 
 # A shift onto the run's own numbers (COM3-COM9 to COM4-COM10) renames from
@@ -97,6 +97,6 @@ case_shift() {
   cli shift 0 /renumber /all /start COM4 /yes
   expect shift '当前串口号(COM10,)已被分配.如果多个设备使用一个串口号,会导致无法访问设备.仍然继续?'
   diff <(port_names "$BB_BENCH" | awk '{ n = substr($0, 4) + 0; print "COM" (n <= 9 ? n + 1 : n) }') \
-    <(port_names "$BB_CARDS") || fail "the cards file holds other names"
+    <(port_names "$(cards_now)") || fail "the cards file holds other names"
   expect_comdb 1,4-17,20
 }

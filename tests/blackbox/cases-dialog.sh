@@ -80,8 +80,8 @@ case_rename() {
   # The run ends with a fresh enumeration: a second tree summary.
   peek wait-text main 1018 "$summary_end" 2 20000 >/dev/null || fail "no enumeration after the run"
   peek wait-enabled main 1014 10000 || fail "Change stays disabled"
-  diff <(port_names "$BB_BENCH" | sed "$renamed") <(port_names "$BB_CARDS") || fail "the cards file holds other names"
-  [ "$(port_numbers "$BB_CARDS")" = "$numbers" ] || fail "the cards file gives the numbers $(port_numbers "$BB_CARDS")"
+  diff <(port_names "$BB_BENCH" | sed "$renamed") <(port_names "$(cards_now)") || fail "the cards file holds other names"
+  [ "$(port_numbers "$(cards_now)")" = "$numbers" ] || fail "the cards file gives the numbers $(port_numbers "$(cards_now)")"
   expect_comdb "$after"
   capture after dump main
   contains after "串口号修改从COM${start}开始..." 'Restarting...' '****\r\n'
@@ -116,7 +116,7 @@ case_held_port() {
   capture after dump main
   contains after '串口号修改操作已取消1。' 'COM5.CreateFile:Last Err(5)'
   [ "$(occurrences after '==>COM')" = 0 ] || fail "a port was renamed"
-  cmp "$BB_CASE/cards-before.json" "$BB_CARDS" || fail "the cards file changed"
+  cmp "$BB_CASE/cards-before.json" "$(cards_now)" || fail "the cards file changed"
   expect_comdb "$bench_comdb"
 }
 
@@ -213,7 +213,7 @@ EOF
   expect refused 'caption:  Orvello' 'buttons: ok' \
     'text: 以下串口将得到同一个串口号,本次修改已取消,未做任何修改:\nCOM30: 1#P1(COM3), 2#P1(COM5)\nCOM31: 1#P2(COM4), 2#P2(COM6)\n请选择其他起始串口号或编号方式.'
   peek wait-enabled main 1014 10000 || fail "Change stays disabled"
-  cmp "$BB_CASE/cards-before.json" "$BB_CARDS" || fail "the cards file changed"
+  cmp "$BB_CASE/cards-before.json" "$(cards_now)" || fail "the cards file changed"
   expect_comdb 1,3-6
 }
 
@@ -228,7 +228,7 @@ case_preview() {
   capture log dump main
   contains log '\r\nOrvello USB Serial Port A:COM3==>COM40\r\nOrvello USB Serial Port B:COM4==>COM41'\
 '\r\nOrvello USB Serial Port C:COM5==>COM42\r\nOrvello USB Serial Port D:COM6==>COM43\r\n***预览:'
-  cmp "$BB_BENCH" "$BB_CARDS" || fail "the cards file changed"
+  cmp "$BB_BENCH" "$(cards_now)" || fail "the cards file changed"
   expect_comdb "$bench_comdb"
 }
 
@@ -257,12 +257,12 @@ case_dialog_across() {
   peek press main 1014
   capture refused answer '多串卡在列出之后已改变' ok 10000
   peek wait-text main 1018 "$summary_end" 2 10000 >/dev/null || fail "no enumeration after the refusal"
-  diff <(port_names "$BB_BENCH" | sed 's/^COM7$/COM40/; s/^COM8$/COM41/') <(port_names "$BB_CARDS") ||
+  diff <(port_names "$BB_BENCH" | sed 's/^COM7$/COM40/; s/^COM8$/COM41/') <(port_names "$(cards_now)") ||
     fail "the refused Change renamed a port"
   peek post main 109
   capture undone answer '==>COM' ok 10000
   contains undone 'Orvello USB-485 Port 1:COM40==>COM7: 成功' 'Orvello USB-485 Port 2:COM41==>COM8: 成功'
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
   peek post main close
   peek gone main 10000 || fail "the main dialog did not close"
 }

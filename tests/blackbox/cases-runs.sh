@@ -16,11 +16,11 @@ case_twins() {
   (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/killed.txt" 2>&1 &
   wait_for '"step":"renamed"' "$(journal)" 60 || fail "no port renamed"
   kill_program
-  grep -q '"enabled": false' "$BB_CARDS" || fail "the run was not killed while its cards were disabled"
+  grep -q '"enabled": false' "$(cards_now)" || fail "the run was not killed while its cards were disabled"
   cli recovered 0 /undo /yes
   contains recovered.err '上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡'
-  ! grep -q '"enabled": false' "$BB_CARDS" || fail "a twin stays disabled"
-  diff <(port_names "$BB_CASE/cards-before.json") <(port_names "$BB_CARDS") || fail "undo left other names"
+  ! grep -q '"enabled": false' "$(cards_now)" || fail "a twin stays disabled"
+  diff <(port_names "$BB_CASE/cards-before.json") <(port_names "$(cards_now)") || fail "undo left other names"
   expect_comdb 1,3-6
 }
 
@@ -35,7 +35,7 @@ case_kill_points() {
     rm -f "$(journal)"
     (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/killed-$point.txt" 2>&1 &
     if [ $point = disable ]; then
-      wait_for '"enabled": false' "$BB_CARDS" 60 || fail "no card switched off"
+      wait_for_cards '"enabled": false' 60 || fail "no card switched off"
     else
       wait_for '"step":"enabled"' "$(journal)" 60 || fail "no card switched on again"
     fi
@@ -43,13 +43,13 @@ case_kill_points() {
     if [ $point = disable ]; then
       cli "recovered-$point" 0 /list
       contains "recovered-$point.err" '其中0个串口已被修改'
-      diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "a port renamed before the first rename"
+      diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "a port renamed before the first rename"
     else
       cli "recovered-$point" 0 /undo /yes
       contains "recovered-$point.err" '其中7个串口已被修改'
-      diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+      diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
     fi
-    ! grep -q '"enabled": false' "$BB_CARDS" || fail "a card stays switched off ($point)"
+    ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays switched off ($point)"
     expect_comdb "$bench_comdb"
   done
 }
@@ -71,11 +71,11 @@ case_undo_killed() {
     cp "$BB_CASE/bench.json" "$BB_CARDS"
     rm -f "$(journal)"
     cli "renamed-$point" 0 /renumber /all /start COM30 /yes
-    jq '.statusDelayMs = 2000' "$BB_CARDS" >"$BB_CASE/slow.json" && cp "$BB_CASE/slow.json" "$BB_CARDS"
+    jq '.statusDelayMs = 2000' "$(cards_now)" >"$BB_CASE/slow.json" && cp "$BB_CASE/slow.json" "$BB_CARDS"
     (cd "$BB_PACKAGE" && exec wine "$BB_START" /undo /yes) >"$BB_CASE/killed-$point.txt" 2>&1 &
     for ((i = 0; i < 600; i++)); do
       if [ $point = disable ]; then
-        grep -q '"enabled": false' "$BB_CARDS" && break
+        grep -q '"enabled": false' "$(cards_now)" && break
       else
         awk '/"kind":"undo"/ { undo = 1 } undo && /"step":"renamed"/ { found = 1 } END { exit !found }' "$(journal)" &&
           break
@@ -84,13 +84,13 @@ case_undo_killed() {
     done
     kill_program
     if [ $point = rename ]; then
-      ! diff -q <(port_names "$BB_CASE/bench.json") <(port_names "$BB_CARDS") >/dev/null ||
+      ! diff -q <(port_names "$BB_CASE/bench.json") <(port_names "$(cards_now)") >/dev/null ||
         fail "the undo was not killed half-way"
     fi
     cli "finished-$point" 0 /undo /yes
     [ $point = disable ] || contains "finished-$point.err" '上次撤销未完成(程序中途结束)' '可用 /undo 完成撤销'
-    diff <(port_names "$BB_CASE/bench.json") <(port_names "$BB_CARDS") || fail "the undo left other names ($point)"
-    ! grep -q '"enabled": false' "$BB_CARDS" || fail "a card stays switched off ($point)"
+    diff <(port_names "$BB_CASE/bench.json") <(port_names "$(cards_now)") || fail "the undo left other names ($point)"
+    ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays switched off ($point)"
   done
 }
 
@@ -102,17 +102,17 @@ case_journal_lost() {
   peek comdb 1 >/dev/null
   (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/run.txt" 2>&1 &
   local run=$!
-  wait_for '"enabled": false' "$BB_CARDS" 60 || fail "no card switched off"
+  wait_for_cards '"enabled": false' 60 || fail "no card switched off"
   mv "$(journal)" "$BB_CASE/journal.json" && mkdir "$(journal)"
   local status=0
   wait $run || status=$?
   [ $status = 1 ] || fail "the run ended with $status, not 1"
   contains run '修改记录无法写入,修改已在此停止' 'Orvello USB Serial Port A:COM3==>COM30: 成功'
-  ! grep -q '"enabled": false' "$BB_CARDS" || fail "a card stays switched off"
+  ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays switched off"
   rmdir "$(journal)" && mv "$BB_CASE/journal.json" "$(journal)"
   cli recovered 0 /undo /yes
   contains recovered.err '其中1个串口已被修改'
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
 }
 
 # A second run started in the first's disable phase waits for the machine,
@@ -123,13 +123,13 @@ case_runs_meet() {
   peek comdb 1 >/dev/null
   (cd "$BB_PACKAGE" && exec timeout 60 wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/first.txt" 2>&1 &
   local first=$!
-  wait_for '"enabled": false' "$BB_CARDS" 30 || fail "the first run did not start"
+  wait_for_cards '"enabled": false' 30 || fail "the first run did not start"
   cli second 8 /renumber /card 2 /start COM40 /yes
   contains second '多串卡在列出之后已改变'
   wait $first || fail "the first run ended with $?"
-  ! grep -q '"enabled": false' "$BB_CARDS" || fail "a card stays switched off"
+  ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays switched off"
   cli undo 0 /undo /yes
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "the first run's undo left other names"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "the first run's undo left other names"
 }
 
 # Two runs at once: while one holds the machine (three cards disabled for
@@ -139,12 +139,12 @@ case_one_run() {
   peek comdb 1 >/dev/null
   (cd "$BB_PACKAGE" && exec timeout 60 wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/first.txt" 2>&1 &
   local first=$!
-  wait_for '"enabled": false' "$BB_CARDS" 30 || fail "the first run did not start"
+  wait_for_cards '"enabled": false' 30 || fail "the first run did not start"
   cli second 5 /renumber /card 2 /start COM40 /yes
   contains second '另一个串口号修改正在进行'
   wait $first || fail "the first run ended with $?"
   diff <(port_names "$BB_BENCH" | awk '{ n = substr($0, 4) + 0; print "COM" (n <= 9 ? n + 27 : n) }') \
-    <(port_names "$BB_CARDS") ||
+    <(port_names "$(cards_now)") ||
     fail "the cards file holds other names"
 }
 
@@ -157,8 +157,8 @@ case_recovery() {
   (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/killed.txt" 2>&1 &
   wait_for '"step":"renamed"' "$(journal)" 60 || fail "no port renamed"
   kill_program
-  grep -q '"enabled": false' "$BB_CARDS" || fail "the run was not killed while its cards were disabled"
-  ! diff -q <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") >/dev/null || fail "no port renamed"
+  grep -q '"enabled": false' "$(cards_now)" || fail "the run was not killed while its cards were disabled"
+  ! diff -q <(port_names "$BB_BENCH") <(port_names "$(cards_now)") >/dev/null || fail "no port renamed"
   # The offer comes before the main dialog shows.
   if [ "$KESTROVA_WIN32" = 1 ]; then
     (cd "$BB_PACKAGE" && timeout 60 wine Kestrova.exe) >>"$BB_CASE/program.log" 2>&1 || fail "Kestrova.exe ended with $?"
@@ -169,8 +169,8 @@ case_recovery() {
   contains offer '上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡.'
   capture result answer '==>COM' ok 30000
   peek wait main 10000 >/dev/null || fail "the main dialog did not show"
-  ! grep -q '"enabled": false' "$BB_CARDS" || fail "a card stays disabled"
-  diff <(port_names "$BB_BENCH") <(port_names "$BB_CARDS") || fail "undo left other names"
+  ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays disabled"
+  diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
   peek wait-text main 1018 '上次未完成的修改已记为结束' 1 10000 >/dev/null || fail "no recovery lines"
   capture log dump main
   contains log '发现上次未完成的串口号修改:共7个串口' '已重新启用上次修改停用的多串卡1#' \

@@ -6,8 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -38,6 +42,11 @@ std::vector<DeviceRecord> CanaryTable(std::size_t slots) {
 
 std::uint32_t Enumerate(std::vector<DeviceRecord>& table, std::uint32_t category = 0, std::uint8_t order = 0) {
     return EnumComPortDev(category, order, table.data(), static_cast<std::uint32_t>(table.size()));
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool Said(const std::string& text) { return SimAllMessages().find(text) != std::string::npos; }
@@ -134,10 +143,6 @@ TEST_F(Simulator, RenameChangesThePortOfItsRecordAndSavesIt) {
     EXPECT_EQ(ModifyCOMName(nullptr, 40), 0);
     EXPECT_NE(ModifyCOMName(table[1].ports[0].portName, 40), 0);
     EXPECT_EQ(SimPortName(0, 0) + "," + SimPortName(1, 0), "COM3,COM40");
-    const json saved = json::parse(std::ifstream(path));
-    EXPECT_EQ(saved["cards"][0]["ports"][0], json({{"name", "COM3"}, {"failRename", true}}));
-    EXPECT_EQ(saved["cards"][1]["ports"][0], json({{"name", "COM40"}, {"number", 40}}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no temporary left
 
     // Only a portName field of the last filled table names a port.
     char copy[64] = "COM3";
@@ -146,11 +151,16 @@ TEST_F(Simulator, RenameChangesThePortOfItsRecordAndSavesIt) {
     EXPECT_EQ(ModifyCOMName(table[2].ports[0].portName, 41), 0);
     EXPECT_TRUE(Said("COM3 is not a port name in the table the last EnumComPortDev filled")) << SimAllMessages();
 
-    // A new start through the environment, as the program gets it; a table
-    // from before a load names nothing.
+    // A new start through the environment, as the program gets it, after a
+    // process that never closed the library: the start folds its change log
+    // into the file. A table from before a load names nothing.
     SimReset();
     setenv("KESTROVA_SIM_CARDS", path.c_str(), 1);
     ASSERT_EQ(InitDevManagerLib(), 1);
+    const json saved = json::parse(std::ifstream(path));
+    EXPECT_EQ(saved["cards"][0]["ports"][0], json({{"name", "COM3"}, {"failRename", true}}));
+    EXPECT_EQ(saved["cards"][1]["ports"][0], json({{"name", "COM40"}, {"number", 40}}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no log, no temporary
     ASSERT_EQ(Enumerate(table), 2u);
     EXPECT_EQ(Text(table[1].ports[0].portName), "COM40");
     ASSERT_EQ(InitDevManagerLib(), 1);
@@ -228,6 +238,69 @@ TEST_F(Simulator, StatusChangesAreTrackedAndCheckedAgainstTheirLoad) {
     EXPECT_EQ(SimCallAt(2).delayMs, 5u);
     ASSERT_TRUE(SimLoadDescription(kMixed));  // a reload: old device information names nothing
     EXPECT_EQ(ChangeDeviceStatus(DevInfoSetValue(bravo.devInfoSet), bravo.devInfo, 1, 0), 0);
+}
+
+constexpr const char* kTwoPorts = R"({"cards": [{"category": "usb", "ports": [{"name": "COM3"}, {"name": "COM4"}]}]})";
+
+TEST_F(Simulator, ChangesReachOtherProcessesThroughTheLogAndFoldBackWhole) {
+    UseFile(kTwoPorts);
+    ASSERT_EQ(InitDevManagerLib(), 1);
+    auto table = CanaryTable(1);
+    ASSERT_EQ(Enumerate(table), 1u);
+    // Another process disables the card, renames a port and is killed.
+    const pid_t child = fork();
+    if (child == 0) {
+        SimReset();
+        SimUseCardsFile(path.c_str());
+        const bool ok = InitDevManagerLib() == 1 && Enumerate(table) == 1 &&
+                        ChangeDeviceStatus(DevInfoSetValue(table[0].devInfoSet), table[0].devInfo, 0, 0) == 1 &&
+                        ModifyCOMName(table[0].ports[1].portName, 40) != 0;
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(FileText(path), kTwoPorts);  // not written whole
+    ASSERT_EQ(Enumerate(table), 1u);
+    EXPECT_EQ(Text(table[0].ports[1].portName), "COM40");
+    EXPECT_FALSE(SimCardEnabled(0));
+    // A long run folds as it goes, so the log stays about the file's size.
+    for (int i = 0; i < 400; ++i) {
+        ASSERT_NE(ModifyCOMName(table[0].ports[0].portName, static_cast<std::uint16_t>(100 + i)), 0);
+    }
+    EXPECT_LT(std::filesystem::file_size(path + ".log"), 4200u);
+    EXPECT_EQ(DeinitDevManagerLib(), 1);
+    EXPECT_EQ(json::parse(std::ifstream(path))["cards"][0], json::parse(R"({"category": "usb", "enabled": false,
+                              "ports": [{"name": "COM499", "number": 499}, {"name": "COM40", "number": 40}]})"));
+    EXPECT_FALSE(std::filesystem::exists(path + ".log"));
+}
+
+TEST_F(Simulator, TornBadAndForeignLogLinesAreNotReplayed) {
+    UseFile(kTwoPorts);
+    ASSERT_EQ(InitDevManagerLib(), 1);
+    auto table = CanaryTable(1);
+    ASSERT_EQ(Enumerate(table), 1u);
+    ASSERT_NE(ModifyCOMName(table[0].ports[0].portName, 30), 0);
+    // Another process's line naming no port, and one cut short as it died.
+    std::ofstream(path + ".log", std::ios::binary | std::ios::app) << "name 9 0 5\nname 0 0 7";
+    ASSERT_EQ(Enumerate(table), 1u);
+    EXPECT_EQ(Text(table[0].ports[0].portName), "COM30");
+    EXPECT_TRUE(Said(".log: line 3: \"name 9 0 5\" is not a change to these cards")) << SimAllMessages();
+    ASSERT_NE(ModifyCOMName(table[0].ports[1].portName, 50), 0);  // the torn line is cut off
+    SimReset();
+    SimUseCardsFile(path.c_str());
+    ASSERT_EQ(InitDevManagerLib(), 1);
+    EXPECT_EQ(SimPortName(0, 0) + "," + SimPortName(0, 1), "COM30,COM50");
+    // A log written for another cards text (a fold cut short) is dropped.
+    const std::string folded = FileText(path);
+    std::ofstream(path + ".log", std::ios::binary) << "kestrova-sim-log 1 9 0123456789abcdef\nname 0 0 99\n";
+    SimReset();
+    SimUseCardsFile(path.c_str());
+    ASSERT_EQ(InitDevManagerLib(), 1);
+    EXPECT_EQ(SimPortName(0, 0), "COM30");
+    EXPECT_TRUE(Said("written for another version of")) << SimAllMessages();
+    EXPECT_EQ(FileText(path), folded);
+    EXPECT_FALSE(std::filesystem::exists(path + ".log"));
 }
 
 }  // namespace
