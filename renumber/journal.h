@@ -75,9 +75,9 @@ JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size, bool c
 bool StartJournal(const Journal& run);
 enum class JournalStep : std::uint8_t { Renamed, Temp, Enabled, Finished, Recovered };
 // A step of the file's last run, appended (flushed, but for a card switched
-// on) and applied to run. index: the port (Renamed, Temp) or card (Enabled);
-// number: the free number (Temp). false (logged) when it could not be written.
-bool WriteJournalStep(Journal& run, JournalStep step, unsigned index, std::uint16_t number);
+// on). index: the port (Renamed, Temp) or card (Enabled); number: the free
+// number (Temp). false (logged) when it could not be written.
+bool WriteJournalStep(JournalStep step, unsigned index, std::uint16_t number);
 // Whether a run renamed a port, to its target or on its way.
 bool ChangedSomething(const Journal& run);
 

@@ -235,7 +235,13 @@ std::size_t AppendRecord(const Json& object, char* buffer, std::size_t used, std
 bool ApplyStep(const Json& record, Journal& run) {
     unsigned index = 0;
     unsigned number = 0;
-    const Json& step = record["step"];
+    // A record without a step is not the program's (and reading a key that
+    // is not there is not allowed on a const object).
+    auto found = record.find("step");
+    if (found == record.end()) {
+        return false;
+    }
+    const Json& step = *found;
     if (step == "renamed" && HasExactly(record, {"step", "port"}) &&
         ReadNumber(record["port"], run.portCount == 0 ? 0 : run.portCount - 1, &index) && run.portCount > 0) {
         run.ports[index].renamed = true;
@@ -442,26 +448,23 @@ bool StartJournal(const Journal& run) {
     return saved;
 }
 
-bool WriteJournalStep(Journal& run, JournalStep step, unsigned index, std::uint16_t number) {
+bool WriteJournalStep(JournalStep step, unsigned index, std::uint16_t number) {
     Json record;
     switch (step) {
     case JournalStep::Renamed:
         record = {{"step", "renamed"}, {"port", index}};
-        run.ports[index].renamed = true;
-        run.ports[index].temp = 0;
         break;
     case JournalStep::Temp:
         record = {{"step", "temp"}, {"port", index}, {"number", number}};
-        run.ports[index].temp = number;
         break;
     case JournalStep::Enabled:
         record = {{"step", "enabled"}, {"card", index}};
         break;
     case JournalStep::Finished:
+        record = {{"step", "finished"}};
+        break;
     case JournalStep::Recovered:
-        record = {{"step", step == JournalStep::Finished ? "finished" : "recovered"}};
-        run.finished = true;
-        run.interrupted = run.interrupted || step == JournalStep::Recovered;
+        record = {{"step", "recovered"}};
         break;
     }
     char line[kRecordHeadSize + 64];

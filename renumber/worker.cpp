@@ -186,8 +186,7 @@ bool journalFailed = false;
 int RenameTo(const RenameStep& step, const PortTarget& entry) {
     PortRecord& port = runCards.slots[entry.card].ports[entry.port];
     int ok = step.number != 0 ? ModifyCOMName(port.portName, step.number) : 0;
-    if (ok != 0 &&
-        !WriteJournalStep(runJournal, step.final ? JournalStep::Renamed : JournalStep::Temp, step.index, step.number)) {
+    if (ok != 0 && !WriteJournalStep(step.final ? JournalStep::Renamed : JournalStep::Temp, step.index, step.number)) {
         journalFailed = true;
     }
     return ok;
@@ -276,7 +275,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         DeviceRecord& card = runCards.slots[d];
         ChangeDeviceStatus(DevInfoSetValue(card.devInfoSet), card.devInfo, 1, kEnableWaitMs);
         if (!journalFailed) {
-            WriteJournalStep(runJournal, JournalStep::Enabled, JournalCardOf(d), 0);
+            WriteJournalStep(JournalStep::Enabled, JournalCardOf(d), 0);
         }
         SetProgress(static_cast<int>(d + 1));
         SleepMs(kEnablePauseMs);
@@ -375,7 +374,7 @@ RunOutcome RunMapped(int category, RunMapping& mapping, bool portOnly, JournalKi
 
     journalFailed = false;
     unsigned failed = portOnly ? RenameSelectedPort(mapping, result) : RenameCards(mapping, result);
-    if (journalFailed || !WriteJournalStep(runJournal, JournalStep::Finished, 0, 0)) {
+    if (journalFailed || !WriteJournalStep(JournalStep::Finished, 0, 0)) {
         LogMessage(kLogJournalStopped);
         AppendFormat(result, kResultSize, "%s", kTextJournalStopped);
         failed = failed == 0 ? 1 : failed;
@@ -539,10 +538,10 @@ bool RecoverInterruptedRun(Recovery& recovery) {
     }
     for (unsigned i = 0; i < lastJournal.portCount; ++i) {
         if (lastJournal.ports[i].renamed && !wasRenamed[i]) {
-            WriteJournalStep(lastJournal, JournalStep::Renamed, i, 0);
+            WriteJournalStep(JournalStep::Renamed, i, 0);
         }
     }
-    if (WriteJournalStep(lastJournal, JournalStep::Recovered, 0, 0)) {
+    if (WriteJournalStep(JournalStep::Recovered, 0, 0)) {
         LogMessage(kLogRecoveryClosed);
     }
     ReleaseRunLock();

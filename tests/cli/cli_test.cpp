@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -179,6 +180,14 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         EXPECT_EQ(why, kTextJournalForeign) << badStep.dump();
     }
     EXPECT_FALSE(Read(Record({{"step", "finished"}}), read)) << "a step before any run";
+    EXPECT_FALSE(Read(whole + Record(nlohmann::json::object()), read, &why)) << "a record of one-digit length";
+    EXPECT_EQ(why, kTextJournalForeign);
+    nlohmann::json renamedKey = begin;
+    renamedKey["ports"][0].erase("temp");
+    renamedKey["ports"][0]["tmp"] = 0;
+    EXPECT_FALSE(Read(Record(renamedKey), read)) << "a key of its own in place of one of the program's";
+    ASSERT_TRUE(Read(whole + Record({{"step", "temp"}, {"port", 2}, {"number", 40}}), read));
+    EXPECT_EQ(read.ports[2].temp, 40) << "the last port's step";
 
     // The previous versions' journals were one document; version 1 had no
     // card slots and no numbers on the way.
@@ -197,6 +206,34 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         EXPECT_TRUE(read.ports[0].renamed);
     }
     EXPECT_FALSE(Read(begin.dump(), read)) << "version 3 is records only";
+}
+
+// Identical cards (one identity, here an empty one) are told apart by the
+// slot the journal names and by their ports; beyond the table's count lie no
+// cards, however much they look like an empty identity.
+TEST(Journal, IdenticalCardsAreFoundByTheirSlotAndPorts) {
+    static DeviceTable table;
+    static Journal journal;
+    ResetDeviceTable(table);
+    table.count = 2;
+    for (unsigned d = 0; d < 2; ++d) {
+        table.slots[d].portCount = 1;
+    }
+    std::strcpy(table.slots[0].ports[0].portName, "COM99");
+    std::strcpy(table.slots[1].ports[0].portName, "COM40");
+    journal = Journal{};
+    journal.cardCount = 2;
+    journal.cards[0].slot = 5;  // the table has changed since
+    journal.cards[1].slot = 0;
+    journal.portCount = 1;
+    journal.ports[0] = JournalPort{0, 0, 3, 20, false, "COM3", 40};
+    EXPECT_EQ(FindJournalCard(table, journal, 0), 1) << "the one whose port carries the number on the way";
+    EXPECT_EQ(FindJournalCard(table, journal, 1), 0) << "a card with no port journalled: its slot";
+    std::strcpy(table.slots[0].ports[0].portName, "COM40");
+    EXPECT_EQ(FindJournalCard(table, journal, 0), kAmbiguousCard);
+    table.count = 1;
+    journal.cards[1].slot = 7;
+    EXPECT_EQ(FindJournalCard(table, journal, 1), 0) << "the one card of its identity";
 }
 
 // Keeps the journal as it stands when a card or port is switched back on.
