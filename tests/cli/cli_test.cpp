@@ -346,6 +346,7 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/renumber /card 1 /start COM20 /yes", [] { ModelSetFileWritesFail(true); }, kExitPortFailed,
          kTextJournalNotSaved},
         {"/preview /card 1 /start COM20", [] {}, kExitDone, "==>COM21"},
+        {"/renumber /card 3 /start COM20 /yes", [] {}, kExitNothingToDo, "没有第3个多串卡(共2个)."},
         {"/renumber /start COM20", [] {}, kExitBadArguments, ""},
     };
     for (const Case& c : cases) {
@@ -394,6 +395,21 @@ TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
 
     EXPECT_EQ(Run("/undo /yes"), kExitDone);
     EXPECT_EQ(Names(), "COM3 COM21 ") << "the port never reached stays as it is";
+}
+
+// /list and /list /json: every listed card once, each port's number with
+// whether the COM database holds it.
+TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
+    ModelComDbSetClaimed(4, true);
+    EXPECT_EQ(Run("/list"), kExitDone);
+    EXPECT_TRUE(Contains(Out(), "   1/2# [CDC]: Port 1-1  COM3 (3) 未分配\n   2/2# [VCP]: Port 1-2  COM4 (4) 已分配\n"))
+        << Out();
+    std::size_t printed = Out().size();
+    EXPECT_EQ(Run("/list /json"), kExitDone);
+    nlohmann::json list = nlohmann::json::parse(Out().substr(printed));
+    ASSERT_EQ(list["cards"].size(), 2u);
+    EXPECT_EQ(list["cards"][0]["ports"][1]["claimed"], true);
+    EXPECT_EQ(list["cards"][1]["ports"][0]["number"], 5);
 }
 
 // What the console says at start is what happened: a card not found, an

@@ -357,6 +357,7 @@ TEST_F(CoreRunTest, CardsThatChangedSinceTheyWereListedStopTheRun) {
 
     ModelSetRunLockHeldElsewhere(true);
     EXPECT_EQ(RenameHere(Request(RenameScope::SelectedCard, 1, 0, 30, kSequential)), RunOutcome::Busy);
+    EXPECT_TRUE(Contains(reporter.Log(), std::string(">> ") + kLogMachineBusy));
     EXPECT_EQ(Enumerations(), 1) << "a run that cannot have the machine looks at nothing";
     ModelSetRunLockHeldElsewhere(false);
 }
@@ -403,6 +404,7 @@ TEST_F(DialogRunTest, TheRequestIsReadFromTheControls) {
     EXPECT_EQ(request.startRow, 11);
     EXPECT_EQ(request.plan.hubMode, 0);
     EXPECT_EQ(request.plan.downMask, 0) << "masks only for the hub plan";
+    EXPECT_EQ(request.plan.upMask, 0);
     EXPECT_EQ(request.category, kCategoryUsb);
     ClickButton(dialog, IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
@@ -634,6 +636,7 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 4, kSequential)), RunOutcome::Done);
     EXPECT_TRUE(RunCalls().empty()) << "no card switched off, no port renamed";
     EXPECT_EQ(reporter.Events("tell:").back(), kTextNothingToChange);
+    EXPECT_TRUE(Contains(reporter.Log(), std::string(">> ") + kLogNothingToChange));
     std::string after;
     ModelFile(kJournalFile, &after);
     EXPECT_EQ(after, journal) << "the last run that changed something can still be undone";
@@ -667,16 +670,27 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     // A port named LPT1 is shown, asked about and left alone.
     LoadJson(
         {{"statusDelayMs", 0},
-         {"cards", {{{"category", "usb"}, {"ports", {{{"name", "COM3"}}, {{"name", "LPT1"}}, {{"name", "COM05"}}}}}}}});
+         {"cards", {{{"category", "usb"}, {"ports", {{{"name", "LPT1"}}, {{"name", "COM3"}}, {{"name", "COM05"}}}}}}}});
     ListCards(kCategoryUsb, kOrderByPosition);
     PreviewRequest(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential));
-    EXPECT_TRUE(Contains(reporter.Output(), ":LPT1==>COM21 [名称不是COMn,不修改]")) << reporter.Output();
+    EXPECT_TRUE(Contains(reporter.Output(), ":LPT1==>COM20 [名称不是COMn,不修改]")) << reporter.Output();
     SimClearCalls();
     reporter.Answer(true);
     RenameHere(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential));
-    EXPECT_EQ(Renames(), std::vector<std::string>{"Modify(COM3,20)=1"});
-    EXPECT_TRUE(Contains(reporter.Events("ask:").back(), "1#P2(LPT1),1#P3(COM05),")) << reporter.Events("ask:").back();
+    EXPECT_EQ(Renames(), std::vector<std::string>{"Modify(COM3,21)=1"});
+    EXPECT_TRUE(Contains(reporter.Events("ask:").back(), "1#P1(LPT1),1#P3(COM05),")) << reporter.Events("ask:").back();
     ExpectIdleAfterRun();
+}
+
+// Two exchanges in one run go through two free numbers, one after the other.
+TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
+    List({{.ports = 1, .firstNumber = 4},
+          {.ports = 1, .firstNumber = 3},
+          {.ports = 1, .firstNumber = 6},
+          {.ports = 1, .firstNumber = 5}});
+    ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM4,7)=1", "Modify(COM3,4)=1", "Modify(COM4,3)=1",
+                                                   "Modify(COM6,8)=1", "Modify(COM5,6)=1", "Modify(COM6,5)=1"}));
 }
 
 // A mapping's entries beyond its count (a bigger run before) play no part.
