@@ -102,6 +102,12 @@ TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
         EXPECT_FALSE(Parse(arguments, o, &error)) << arguments;
         EXPECT_FALSE(error.empty());
     }
+    CliOptions o;
+    std::string error;
+    EXPECT_FALSE(Parse("/list /frobnicate", o, &error));
+    EXPECT_EQ(error, "未知参数: /frobnicate") << "what and which";
+    EXPECT_FALSE(Parse("/list /undo", o, &error));
+    EXPECT_EQ(error, "重复的参数: /undo");
 }
 
 // A record as the program frames it: length, checksum, object, line end.
