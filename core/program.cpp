@@ -15,6 +15,8 @@ int listedOrder = 0;
 // The job the worker runs: written before it starts, then only read by it.
 RunJob runJob;
 
+}  // namespace
+
 bool ClaimRun() {
     if (busyFlag.load() != 0) {
         LogMessage(kLogRunRefused);
@@ -24,7 +26,7 @@ bool ClaimRun() {
     return true;
 }
 
-bool StartJob(const RunJob& job) {
+bool StartRunJob(const RunJob& job) {
     if (!ClaimRun()) {
         return false;
     }
@@ -36,8 +38,6 @@ bool StartJob(const RunJob& job) {
     }
     return true;
 }
-
-}  // namespace
 
 const DeviceTable& ListedCards() { return listing; }
 int ListedCategory() { return listedCategory; }
@@ -52,10 +52,12 @@ std::uint32_t ListCards(int category, int order) {
 void LogListedSummary() { LogTreeSummary(listing); }
 
 bool StartRenameRun(const RunRequest& request, void (*ended)(RunOutcome)) {
-    return StartJob(RunJob{false, request, &listing, ended});
+    return StartRunJob(RunJob{false, nullptr, request, &listing, ended});
 }
 
-bool StartUndoRun(void (*ended)(RunOutcome)) { return StartJob(RunJob{true, RunRequest{}, &listing, ended}); }
+bool StartUndoRun(void (*ended)(RunOutcome)) {
+    return StartRunJob(RunJob{true, nullptr, RunRequest{}, &listing, ended});
+}
 
 void EndRun() { busyFlag.store(0); }
 

@@ -35,6 +35,9 @@ extern std::atomic<int> busyFlag;
 bool StartRenameRun(const RunRequest& request, void (*ended)(RunOutcome outcome));
 bool StartUndoRun(void (*ended)(RunOutcome outcome));
 void EndRun();
+// For the core's own runs: the claim, and a job started on the worker.
+bool ClaimRun();
+bool StartRunJob(const RunJob& job);
 // The same on the calling thread, from the claim to the end.
 RunOutcome RenameHere(const RunRequest& request);
 RunOutcome UndoHere();

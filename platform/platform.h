@@ -125,6 +125,9 @@ void StartWindowTimer(Window window, unsigned id, unsigned ms);
 void StopWindowTimer(Window window, unsigned id);
 intptr_t DefaultCommandResult(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned kind);
+// The system's dialog to open a JSON file (save: to save one), the chosen
+// path in UTF-8; false when cancelled or the path does not fit.
+bool AskFilePath(Window owner, bool save, char* path, std::size_t size);
 // A string table entry as UTF-8; empty text when the entry is missing.
 void LoadStringText(int id, char* buffer, std::size_t size);
 
@@ -187,6 +190,9 @@ bool GetArgumentsText(char* buffer, std::size_t size);
 // Writes UTF-8 text to the console the program was started from, or to the
 // standard output (toError: standard error) it was given.
 void ConsoleWrite(const char* text, bool toError);
+// Whether ConsoleWrite's text (toError: for standard error) reaches a console
+// someone reads, not a file or a pipe.
+bool ConsoleIsInteractive(bool toError);
 // The machine's program-data folder (C:\ProgramData).
 bool GetProgramDataFolder(char* buffer, std::size_t size);
 // Creates the folder when missing; true when it exists afterwards.
@@ -194,6 +200,8 @@ bool CreateFolder(const char* path);
 enum class FileRead { Done, Missing, TooBig, Failed };
 // Reads a whole file into buffer, terminated; length without the terminator.
 FileRead ReadWholeFile(const char* path, char* buffer, std::size_t size, std::size_t* length);
+// Standard input to its end, terminated; TooBig when it does not fit.
+FileRead ReadStandardInput(char* buffer, std::size_t size, std::size_t* length);
 // Writes a new file beside path, flushes it to disk and puts it in path's
 // place in one step, so path always holds either the old or the new text.
 bool SaveFileWhole(const char* path, const char* data, std::size_t length);

@@ -4,9 +4,6 @@
 
 namespace {
 
-constexpr unsigned kFirstHubElement = 3;
-constexpr unsigned kLastHubElement = 8;
-
 // Hub ports above 8 have no box and so are never selected.
 bool IsHubPortSelected(HubMask mask, std::uint16_t port) {
     return port >= 1 && port <= kHubPorts && (mask >> (port - 1) & 1u) != 0;

@@ -12,6 +12,11 @@ constexpr inline unsigned kHubPorts = 8;
 constexpr inline HubMask kDefaultUpMask = 0;
 constexpr inline HubMask kDefaultDownMask = kHubGroupOn | 0x0F;
 
+// The hub ports a card hangs on, from the root, are elements 3 to 8 of its
+// record's location path, ended by a 0.
+constexpr inline unsigned kFirstHubElement = 3;
+constexpr inline unsigned kLastHubElement = 8;
+
 struct NumberingPlan {
     std::uint16_t hubMode;     // 1: hub-position plan chosen
     std::uint16_t startIndex;  // row of the start-number combo (COM startIndex+1)

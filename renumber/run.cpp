@@ -260,6 +260,11 @@ bool PreviewRun(const DeviceTable& table, const RunRequest& request) {
     }
     static RunMapping mapping;
     MapRun(table, request, mapping);
+    PreviewMapping(table, mapping);
+    return true;
+}
+
+void PreviewMapping(const DeviceTable& table, RunMapping& mapping) {
     static char repeats[kRepeatListSize];
     unsigned repeated = MarkRepeats(table, mapping, repeats, sizeof repeats);
     CheckMapping(table, mapping, false);
@@ -284,5 +289,4 @@ bool PreviewRun(const DeviceTable& table, const RunRequest& request) {
     }
     BlockAppend(block, kTextPreviewTotal, mapping.count, claimed, held, repeated);
     BlockFlush(block);
-    return true;
 }

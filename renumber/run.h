@@ -92,3 +92,5 @@ void ScanConflicts(const DeviceTable& table, RunMapping& mapping, char* inUseLis
 // as a run of the request would number them; changes nothing. false (logged)
 // when the request cannot run.
 bool PreviewRun(const DeviceTable& table, const RunRequest& request);
+// The same for a mapping made already.
+void PreviewMapping(const DeviceTable& table, RunMapping& mapping);

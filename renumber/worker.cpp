@@ -1,6 +1,7 @@
 #include "renumber/worker.h"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 
 #include "comdb/number_usage.h"
@@ -32,6 +33,18 @@ Journal lastJournal;
 
 void SetProgressRange(int maximum) { Report().ProgressRange(maximum); }
 void SetProgress(int position) { Report().ProgressPosition(position); }
+
+enum class CardStep { Off, Renamed, On };
+
+void ReportStep(CardStep step, unsigned card, unsigned ports) {
+    char line[128];
+    if (step == CardStep::Renamed) {
+        FormatText(line, sizeof line, kStepCardRenamed, card, ports);
+    } else {
+        FormatText(line, sizeof line, step == CardStep::Off ? kStepCardOff : kStepCardOn, card);
+    }
+    Report().Step(line);
+}
 
 const char* Outcome(int ok) { return ok != 0 ? kTextSuccess : kTextFailure; }
 
@@ -244,6 +257,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         DeviceRecord& card = runCards.slots[d];
         ChangeDeviceStatus(DevInfoSetValue(card.devInfoSet), card.devInfo, 0, kDisableWaitMs);
         SetProgress(static_cast<int>(d + 1));
+        ReportStep(CardStep::Off, d + 1, 0);
         SleepMs(0);
     }
     SetProgressRange(static_cast<int>(PortCountOf(runCards.slots[first])) + 3);
@@ -251,17 +265,21 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
     for (unsigned i = 0; i < mapping.count; ++i) {
         outcomes[i] = 0;
     }
+    unsigned renamed = 0;
     for (unsigned s = 0; s < count && !journalFailed; ++s) {
         const RenameStep& step = steps[s];
         const PortTarget& entry = mapping.ports[step.index];
         int ok = RenameTo(step, entry);
         if (step.final) {
             outcomes[step.index] = ok;
+            renamed += ok != 0 ? 1 : 0;
         }
         SetProgress(entry.port + 2);
         SleepMs(kRenamePauseMs);
         if (s + 1 == count || mapping.ports[steps[s + 1].index].card != entry.card) {
             SetProgress(static_cast<int>(PortCountOf(runCards.slots[entry.card])) + 3);
+            ReportStep(CardStep::Renamed, entry.card + 1u, renamed);
+            renamed = 0;
         }
     }
     SetProgressRange(static_cast<int>(last));
@@ -278,6 +296,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
             WriteJournalStep(JournalStep::Enabled, JournalCardOf(d), 0);
         }
         SetProgress(static_cast<int>(d + 1));
+        ReportStep(CardStep::On, d + 1, 0);
         SleepMs(kEnablePauseMs);
     }
     AppendResults(mapping, false, result);
@@ -423,6 +442,48 @@ RunOutcome RenameLocked(const RunRequest& request, const DeviceTable& seen, char
                      nullptr, result);
 }
 
+RunOutcome ApplyLocked(const PortLayout& layout, const DeviceTable& seen, char* result) {
+    SetProgressRange(3);
+    EnumerateCards(runCards, kCategoryAll, kOrderByPosition);
+    if (!SameCards(runCards, seen)) {
+        LogMessage(kLogCardsChanged);
+        Report().Tell(kTextCardsChanged);
+        return RunOutcome::CardsChanged;
+    }
+    static LayoutMatch match;
+    static char reason[kLayoutReasonSize];
+    if (!MatchLayout(runCards, layout, match, reason, sizeof reason)) {
+        FormatText(result, kResultSize, kTextLayoutRefused, reason);
+        LogMessage("%s", result);
+        Report().Tell(result);
+        return RunOutcome::NothingToDo;
+    }
+    static char note[256];
+    note[0] = '\0';
+    if (match.missing > 0) {
+        for (unsigned k = 0; k < layout.cardCount; ++k) {
+            if (match.slots[k] < 0) {
+                LogMessage(kLogLayoutCardMissing, layout.cards[k].usbId, layout.cards[k].location);
+            }
+        }
+        FormatText(note, sizeof note, kTextLayoutCardsMissing, match.missing);
+    }
+    SetProgress(1);
+    MapLayout(runCards, layout, match, runMapping);
+    RunOutcome outcome = RunOutcome::Done;
+    if (runMapping.count == 0) {
+        LogMessage(kLogNothingToChange);
+        Report().Tell(match.missing > 0 ? note : kTextLayoutHeld);
+    } else {
+        unsigned cards =
+            runMapping.lastCard - runMapping.firstCard - static_cast<unsigned>(std::popcount(runMapping.idleCards));
+        AppendText("\r\n");
+        LogMessage(kLogApplyStart, cards, runMapping.count);
+        outcome = RunMapped(kCategoryAll, runMapping, false, JournalKind::Rename, note, result);
+    }
+    return outcome == RunOutcome::Done && match.missing > 0 ? RunOutcome::CardsMissing : outcome;
+}
+
 // Undo is a run of its own over the mapping the last finished run's journal
 // gives back, on the cards of the category that run enumerated.
 RunOutcome UndoLocked(char* result) {
@@ -467,6 +528,15 @@ RunOutcome RunRename(const RunRequest& request, const DeviceTable& seen) {
     }
     resultText[0] = '\0';
     return RenameLocked(request, seen, resultText);
+}
+
+RunOutcome RunApply(const PortLayout& layout, const DeviceTable& seen) {
+    MachineLock lock;
+    if (!lock.Held()) {
+        return MachineBusy();
+    }
+    resultText[0] = '\0';
+    return ApplyLocked(layout, seen, resultText);
 }
 
 RunOutcome RunUndo() {
@@ -550,7 +620,9 @@ bool RecoverInterruptedRun(Recovery& recovery) {
 
 unsigned KESTROVA_CALLBACK RenamePortsThread(void* context) {
     const RunJob& job = *static_cast<const RunJob*>(context);
-    RunOutcome outcome = job.undo ? RunUndo() : RunRename(job.request, *job.seen);
+    RunOutcome outcome = job.undo                ? RunUndo()
+                         : job.layout != nullptr ? RunApply(*job.layout, *job.seen)
+                                                 : RunRename(job.request, *job.seen);
     job.ended(outcome);
     return 0;
 }

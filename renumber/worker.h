@@ -8,18 +8,26 @@
 
 #include "inventory/device_table.h"
 #include "renumber/journal.h"
+#include "renumber/port_layout.h"
 #include "renumber/run.h"
 
 // How long a run waits for another run on the machine to end.
 constexpr inline unsigned kRunLockWaitMs = 3000;
 
 // How a run ended, as the command line reports it.
-enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy, CardsChanged };
+// CardsMissing: a layout was applied to the cards present, and some of its
+// cards were not.
+enum class RunOutcome { Done, PortFailed, Declined, NothingToDo, Busy, CardsChanged, CardsMissing };
 
 // Whole runs on the calling thread. A rename maps the request over the cards
 // it finds; when they are not the cards seen (what the request's rows name),
 // it stops before any change.
 RunOutcome RunRename(const RunRequest& request, const DeviceTable& seen);
+// Gives the ports of the layout's cards, in every category, the layout's
+// numbers: a run of just the ports whose number differs, switching off just
+// their cards. It stops before any change when the cards are not the ones
+// seen (every category, by position).
+RunOutcome RunApply(const PortLayout& layout, const DeviceTable& seen);
 // Puts the ports of the last finished run back to their numbers before it.
 RunOutcome RunUndo();
 
@@ -46,6 +54,7 @@ bool LastRunCategory(int* category);
 // A run for the worker thread: what to run, and who hears of its end.
 struct RunJob {
     bool undo;
+    const PortLayout* layout;  // an apply of this layout, else a rename of request
     RunRequest request;
     const DeviceTable* seen;
     void (*ended)(RunOutcome outcome);

@@ -13,6 +13,8 @@
 #define IDM_EXIT 105
 #define IDM_PREVIEW 106
 #define IDM_UNDO 109
+#define IDM_EXPORT_LAYOUT 120
+#define IDM_APPLY_LAYOUT 121
 
 /* string table */
 #define IDS_PORTS_HELD 69

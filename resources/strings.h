@@ -128,7 +128,8 @@ constexpr inline char kTextNotAnswered[] = "(未给出/yes: 已停止,未做任�
 constexpr inline char kTextUsageLine[] =
     "用法: Kestrova_X64.EXE /list [/json] | /renumber (/card N | /port N:M | /all) [/start COMn] [/plan seq|hub] "
     "[/up 1,2,.. | /up off] [/down 1,2,.. | /down off] [/category all|usb|pci|other] [/order position|ports] [/yes] "
-    "[/preview] | /undo [/yes] | /version | /help\n";
+    "[/preview] | /export FILE [/category ...] | /check FILE [/json] | /apply FILE [/yes] [/preview] | /undo [/yes] | "
+    "/version | /help\n";
 constexpr inline char kTextUsageDetails[] =
     "  /list              列出多串卡和串口(COM名称和号码,位置,号码是否已被分配); /json 输出JSON\n"
     "  /renumber          修改串口号: /card N 第N个多串卡, /port N:M 第N个多串卡的第M个串口, /all 所有多串卡\n"
@@ -138,10 +139,15 @@ constexpr inline char kTextUsageDetails[] =
     "  /category, /order  多串卡类别(默认usb)和排列方式(默认position)\n"
     "  /yes               回答所有问题为继续;没有 /yes 时,需要提问的修改不会进行\n"
     "  /preview           只显示串口号分配,不做任何修改\n"
+    "  /export FILE       把多串卡的串口号布局(按物理位置)写入FILE(- 为标准输出);默认所有类别\n"
+    "  /check FILE        检查本机是否符合布局(0 相符, 1 不符);/json 输出JSON\n"
+    "  /apply FILE        按布局修改串口号,只修改与布局不同的串口(FILE 为 - 时读标准输入)\n"
+    "  /dsc               /export, /check, /apply 输出配置资源(DSC)读取的JSON状态\n"
     "  /undo              撤销上次完成的修改\n"
     "  /version           显示版本(如 Kestrova 1.2.0)\n"
     "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
-    "        5 另一个修改正在进行, 6 未能启动64位程序, 8 多串卡在列出后已改变(未做任何修改)\n";
+    "        5 另一个修改正在进行, 6 未能启动64位程序, 7 布局中有多串卡不存在(其余已修改),\n"
+    "        8 多串卡在列出后已改变(未做任何修改); /check: 1 布局不符, 2 布局文件无法使用\n";
 constexpr inline char kTextVersion[] = "Kestrova %s\n";
 constexpr inline char kTextBadArgument[] = "参数错误: %s\n";
 constexpr inline char kCliTooMany[] = "参数过多或过长";
@@ -155,12 +161,16 @@ constexpr inline char kCliBadPlan[] = "/plan 需要 seq 或 hub";
 constexpr inline char kCliBadHubPorts[] = "Hub端口需要 1-8 的列表(如 1,2,3,4)或 off";
 constexpr inline char kCliBadCategory[] = "/category 需要 all, usb, pci 或 other";
 constexpr inline char kCliBadOrder[] = "/order 需要 position 或 ports";
-constexpr inline char kCliNoCommand[] = "需要 /list, /renumber, /preview, /undo, /version 或 /help 之一";
+constexpr inline char kCliNoCommand[] =
+    "需要 /list, /renumber, /preview, /undo, /export, /check, /apply, /version 或 /help 之一";
 constexpr inline char kCliVersionAlone[] = "/version 不带其他参数";
-constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list";
-constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber";
-constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber 和 /undo";
-constexpr inline char kCliNotForUndo[] = "/category 和 /order 不用于 /undo";
+constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list 和 /check";
+constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber 和 /apply";
+constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber, /apply 和 /undo";
+constexpr inline char kCliNotForUndo[] = "/category 只用于 /list, /renumber 和 /export; /order 只用于 /list 和 /renumber";
+constexpr inline char kCliDscOnlyLayouts[] = "/dsc 只用于 /export, /check 和 /apply";
+constexpr inline char kCliJsonOrDsc[] = "/check 带 /json 或 /dsc 之一";
+constexpr inline char kCliBadLayoutPath[] = "/export, /check, /apply 需要布局文件名, - 为标准输入输出";
 constexpr inline char kCliRenumberOnly[] = "/card, /port, /all, /start, /plan, /up, /down 只用于 /renumber";
 constexpr inline char kCliNeedScope[] = "/renumber 需要 /card N, /port N:M 或 /all";
 constexpr inline char kCliHubPortsHubOnly[] = "/up 和 /down 只用于 /plan hub";
@@ -171,6 +181,41 @@ constexpr inline char kTextNoCards[] = "未找到多串卡.\n";
 constexpr inline char kTextPreviewRefused[] = "无法预览:未选择串口或没有起始串口号.\n";
 constexpr inline char kTextListClaimed[] = "已分配";
 constexpr inline char kTextListFree[] = "未分配";
+
+/* Layouts: the numbering of cards by who they are physically. */
+constexpr inline char kLayoutNotJson[] = "布局文件不是JSON(第%llu个字节处出错)";
+constexpr inline char kLayoutNotLayout[] = "布局文件不是Kestrova布局(缺少 \"kestrovaLayout\")";
+constexpr inline char kLayoutWrongVersion[] = "布局文件的版本 %s 不支持(只支持 1)";
+constexpr inline char kLayoutNoCards[] = "布局文件缺少 \"cards\" 列表";
+constexpr inline char kLayoutTooManyCards[] = "布局文件的多串卡多于64个";
+constexpr inline char kLayoutBadField[] = "布局文件第%u个多串卡的 \"%s\" 无效或缺少";
+constexpr inline char kLayoutBadPort[] =
+    "布局文件第%u个多串卡的第%u个串口项无效(\"port\" 应为 1-64, \"number\" 应为 1-65535)";
+constexpr inline char kLayoutRepeatedPort[] = "布局文件第%u个多串卡的 P%u 出现了不止一次";
+constexpr inline char kLayoutRepeatedNumber[] =
+    "布局文件中 COM%u 出现了不止一次(第%u个多串卡 P%u, 第%u个多串卡 P%u)";
+constexpr inline char kLayoutTwins[] = "第%u个和第%u个多串卡的标识相同(%s, 位置 %s),布局无法区分它们";
+constexpr inline char kLayoutCardTwice[] = "布局文件第%u个和第%u个多串卡是同一个多串卡(%s, 位置 %s)";
+constexpr inline char kLayoutNoSuchPort[] = "布局文件第%u个多串卡(%s, 位置 %s)只有%u个串口,没有 P%u";
+constexpr inline char kLayoutNotWritten[] = "布局无法写成JSON";
+constexpr inline char kLayoutFileUnread[] = "布局文件 %s 无法读取";
+constexpr inline char kLayoutFileTooBig[] = "布局文件 %s 太大";
+constexpr inline char kLayoutFileUnwritten[] = "布局文件 %s 无法写入";
+constexpr inline char kTextLayoutRefused[] = "布局无法使用: %s.\n";
+constexpr inline char kCheckMatches[] = "布局相符: 布局中的%u个多串卡的%u个串口都是布局中的串口号.\n";
+constexpr inline char kCheckDiffers[] =
+    "布局不符: %u个串口的串口号与布局不同, %u个多串卡不存在(布局中共%u个多串卡, 存在的多串卡有%u个串口在布局中).\n";
+constexpr inline char kCheckDifferenceLine[] = "  %u#(%s, 位置 %s) P%u: 现为 %s, 布局为 COM%u\n";
+constexpr inline char kCheckMissingLine[] = "  不存在: %s, 位置 %s (%s)\n";
+constexpr inline char kLogApplyStart[] = "按布局修改串口号: %u个多串卡中有%u个串口的串口号与布局不同.\n";
+constexpr inline char kLogLayoutCardMissing[] = "布局中的多串卡不存在: %s, 位置 %s.";
+constexpr inline char kTextLayoutHeld[] = "本机已是布局中的串口号,无需修改,未做任何修改.";
+constexpr inline char kStepCardOff[] = "第%u个多串卡已停用.\n";
+constexpr inline char kStepCardRenamed[] = "第%u个多串卡: %u个串口已修改.\n";
+constexpr inline char kStepCardOn[] = "第%u个多串卡已启用.\n";
+constexpr inline char kLogLayoutExported[] = "串口号布局已导出到 %s.";
+constexpr inline char kTextAskApplyLayout[] = "按布局文件修改%u个串口的串口号(见日志中的预览),是否继续?";
+constexpr inline char kTextLayoutCardsMissing[] = "布局中有%u个多串卡不存在,未修改它们的串口.";
 
 /* Rows of the main dialog's combos. */
 constexpr inline const char* kCategoryRows[] = {

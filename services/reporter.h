@@ -25,6 +25,9 @@ public:
     virtual void Tell(const char* text) = 0;
     // Text the user asked for (a preview).
     virtual void Output(const char* text) = 0;
+    // A line of a long run's progress: a card switched off, its ports
+    // renamed, the card switched on. The progress bar says as much already.
+    virtual void Step(const char*) {}
 
 protected:
     ~Reporter() = default;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "comdb/number_usage.h"
+#include "core/layouts.h"
 #include "core/program.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
@@ -22,17 +23,16 @@ constexpr std::size_t kLineSize = 4096;
 
 void Print(const char* text) { ConsoleWrite(text, false); }
 
-void PrintLine(const char* text) {
-    Print(text);
-    Print("\n");
-}
-
 // Nobody is there to answer: a question is printed with the answer /yes
 // gives it, and without /yes it stops what asked it.
 class ConsoleReporter final : public Reporter {
 public:
-    void Start(bool yes) {
+    // quiet: standard output is for a program to read, and what a person
+    // would read goes to standard error.
+    void Start(bool yes, bool quiet) {
         yes_ = yes;
+        quiet_ = quiet;
+        steps_ = ConsoleIsInteractive(true);
         declined_.store(false);
     }
     bool Declined() const { return declined_.load(); }
@@ -43,20 +43,33 @@ public:
     void ProgressRange(int) override {}
     void ProgressPosition(int) override {}
     bool Ask(Question, const char* text) override {
-        PrintLine(text);
+        Line(text);
         if (yes_) {
-            PrintLine(kTextAnsweredYes);
+            Line(kTextAnsweredYes);
             return true;
         }
-        PrintLine(kTextNotAnswered);
+        Line(kTextNotAnswered);
         declined_.store(true);
         return false;
     }
-    void Tell(const char* text) override { PrintLine(text); }
-    void Output(const char* text) override { Print(text); }
+    void Tell(const char* text) override { Line(text); }
+    void Output(const char* text) override { ConsoleWrite(text, quiet_); }
+    // Only for someone watching: a log or a script gets the report at the end.
+    void Step(const char* text) override {
+        if (steps_) {
+            ConsoleWrite(text, true);
+        }
+    }
 
 private:
+    void Line(const char* text) const {
+        ConsoleWrite(text, quiet_);
+        ConsoleWrite("\n", quiet_);
+    }
+
     bool yes_ = false;
+    bool quiet_ = false;
+    bool steps_ = false;
     std::atomic<bool> declined_{false};
 };
 
@@ -160,6 +173,8 @@ int ExitCodeOf(RunOutcome outcome) {
         return kExitBusy;
     case RunOutcome::CardsChanged:
         return kExitCardsChanged;
+    case RunOutcome::CardsMissing:
+        return kExitLayoutCardMissing;
     case RunOutcome::NothingToDo:
         break;
     }
@@ -218,6 +233,60 @@ int Renumber(const CliOptions& options) {
     return ExitCodeOf(RenameHere(request));
 }
 
+// A layout that cannot be used ends the command with the reason on
+// standard error.
+bool LoadLayout(const CliOptions& options) {
+    static char reason[kLayoutReasonSize];
+    static char line[kLayoutReasonSize + 64];
+    if (LoadLayoutFile(options.layoutPath, reason, sizeof reason)) {
+        return true;
+    }
+    FormatText(line, sizeof line, kTextLayoutRefused, reason);
+    ConsoleWrite(line, true);
+    return false;
+}
+
+int Export(const CliOptions& options) {
+    static char reason[kLayoutReasonSize];
+    static char line[kLayoutReasonSize + 64];
+    if (!ExportLayout(options.layoutPath, options.dsc, reason, sizeof reason)) {
+        FormatText(line, sizeof line, kTextLayoutRefused, reason);
+        ConsoleWrite(line, true);
+        return kExitBadArguments;
+    }
+    return kExitDone;
+}
+
+// 0 when the machine has the layout, 1 when it differs; a configuration
+// resource's test reads the answer from the state and ends with 0.
+int Check(const CliOptions& options) {
+    if (!LoadLayout(options)) {
+        return kExitBadArguments;
+    }
+    std::string text;
+    CheckFormat format = options.dsc ? CheckFormat::DscState : options.json ? CheckFormat::Json : CheckFormat::Text;
+    LayoutCheck check = CheckLoadedLayout(format, text);
+    Print(text.c_str());
+    return options.dsc || (check.differing == 0 && check.missing == 0) ? kExitDone : kExitPortFailed;
+}
+
+int Apply(const CliOptions& options) {
+    if (!LoadLayout(options)) {
+        return kExitBadArguments;
+    }
+    if (options.preview) {
+        if (PreviewLoadedLayout() == 0) {
+            console.Tell(kTextLayoutHeld);
+        }
+        return kExitDone;
+    }
+    int code = ExitCodeOf(ApplyHere());
+    if (options.dsc && (code == kExitDone || code == kExitLayoutCardMissing)) {
+        Print(LoadedLayoutState().c_str());
+    }
+    return code;
+}
+
 // A run that ended half-way is mended first, when no other run holds the
 // machine; what was done is said on standard error.
 void RecoverAtStart() {
@@ -247,7 +316,8 @@ int Execute(const CliOptions& options) {
     ReopenComDb();
     InitDevManagerLib();
     RecoverAtStart();
-    if (options.command != CliCommand::Undo) {
+    if (options.command == CliCommand::List || options.command == CliCommand::Renumber ||
+        options.command == CliCommand::Export) {
         ListCards(options.category, options.order);
     }
     switch (options.command) {
@@ -257,6 +327,12 @@ int Execute(const CliOptions& options) {
         return Renumber(options);
     case CliCommand::Undo:
         return ExitCodeOf(UndoHere());
+    case CliCommand::Export:
+        return Export(options);
+    case CliCommand::Check:
+        return Check(options);
+    case CliCommand::Apply:
+        return Apply(options);
     case CliCommand::Help:
     case CliCommand::Version:
         break;
@@ -292,7 +368,7 @@ int RunCommandLine(const ArgumentList& arguments) {
         Print(line);
         return kExitDone;
     }
-    console.Start(options.yes);
+    console.Start(options.yes, options.dsc);
     InstallReporter(&console);
     int code = Execute(options);
     DeinitDevManagerLib();

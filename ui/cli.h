@@ -13,6 +13,7 @@ enum : int {
     kExitNothingToDo = 4,
     kExitBusy = 5,
     kExitHandOverFailed = 6,
+    kExitLayoutCardMissing = 7,
     kExitCardsChanged = 8,
 };
 

@@ -18,6 +18,10 @@ enum class Option : std::uint8_t {
     List,
     Renumber,
     Undo,
+    Export,
+    Check,
+    Apply,
+    Dsc,
     Preview,
     Json,
     Yes,
@@ -37,6 +41,7 @@ enum Slot : std::uint8_t {
     kSlotCommand,
     kSlotPreview,
     kSlotJson,
+    kSlotDsc,
     kSlotYes,
     kSlotScope,
     kSlotStart,
@@ -49,7 +54,16 @@ enum Slot : std::uint8_t {
 };
 
 // The commands an option goes with.
-enum : unsigned { kWithList = 1, kWithRenumber = 2, kWithUndo = 4, kWithAll = 7 };
+enum : unsigned {
+    kWithList = 1,
+    kWithRenumber = 2,
+    kWithUndo = 4,
+    kWithExport = 8,
+    kWithCheck = 16,
+    kWithApply = 32,
+    kWithLayouts = kWithExport | kWithCheck | kWithApply,
+    kWithAll = 63,
+};
 
 struct OptionEntry {
     std::string_view name;
@@ -67,10 +81,14 @@ constexpr OptionEntry kOptions[] = {
     {"list", Option::List, kSlotCommand, false, kWithAll, nullptr},
     {"renumber", Option::Renumber, kSlotCommand, false, kWithAll, nullptr},
     {"undo", Option::Undo, kSlotCommand, false, kWithAll, nullptr},
-    {"json", Option::Json, kSlotJson, false, kWithList, kCliJsonOnlyList},
-    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber, kCliPreviewOnlyRenumber},
-    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo, kCliYesOnly},
-    {"category", Option::Category, kSlotCategory, true, kWithList | kWithRenumber, kCliNotForUndo},
+    {"export", Option::Export, kSlotCommand, true, kWithAll, nullptr},
+    {"check", Option::Check, kSlotCommand, true, kWithAll, nullptr},
+    {"apply", Option::Apply, kSlotCommand, true, kWithAll, nullptr},
+    {"json", Option::Json, kSlotJson, false, kWithList | kWithCheck, kCliJsonOnlyList},
+    {"dsc", Option::Dsc, kSlotDsc, false, kWithLayouts, kCliDscOnlyLayouts},
+    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber | kWithApply, kCliPreviewOnlyRenumber},
+    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo | kWithApply, kCliYesOnly},
+    {"category", Option::Category, kSlotCategory, true, kWithList | kWithRenumber | kWithExport, kCliNotForUndo},
     {"order", Option::Order, kSlotOrder, true, kWithList | kWithRenumber, kCliNotForUndo},
     {"all", Option::All, kSlotScope, false, kWithRenumber, kCliRenumberOnly},
     {"card", Option::Card, kSlotScope, true, kWithRenumber, kCliRenumberOnly},
@@ -222,6 +240,14 @@ const char* ApplyValue(Option option, const char* text, CliOptions& options) {
         return ReadWord(text, kCategoryWords, &options.category) ? nullptr : kCliBadCategory;
     case Option::Order:
         return ReadWord(text, kOrderWords, &options.order) ? nullptr : kCliBadOrder;
+    case Option::Export:
+    case Option::Check:
+    case Option::Apply:
+        if (text[0] == '\0') {
+            return kCliBadLayoutPath;
+        }
+        options.layoutPath = text;
+        return nullptr;
     default:
         return nullptr;
     }
@@ -244,8 +270,20 @@ void ApplyFlag(Option option, CliOptions& options) {
     case Option::Undo:
         options.command = CliCommand::Undo;
         break;
+    case Option::Export:
+        options.command = CliCommand::Export;
+        break;
+    case Option::Check:
+        options.command = CliCommand::Check;
+        break;
+    case Option::Apply:
+        options.command = CliCommand::Apply;
+        break;
     case Option::Json:
         options.json = true;
+        break;
+    case Option::Dsc:
+        options.dsc = true;
         break;
     case Option::Yes:
         options.yes = true;
@@ -269,6 +307,12 @@ unsigned CommandBit(CliCommand command) {
         return kWithRenumber;
     case CliCommand::Undo:
         return kWithUndo;
+    case CliCommand::Export:
+        return kWithExport;
+    case CliCommand::Check:
+        return kWithCheck;
+    case CliCommand::Apply:
+        return kWithApply;
     case CliCommand::Help:
     case CliCommand::Version:
         break;
@@ -298,6 +342,9 @@ bool CheckCombination(const CliOptions& options, const std::array<const OptionEn
         if (entry != nullptr && (entry->with & CommandBit(options.command)) == 0) {
             return Fail(error, size, entry->notWith, "");
         }
+    }
+    if (options.command == CliCommand::Check && options.json && options.dsc) {
+        return Fail(error, size, kCliJsonOrDsc, "");
     }
     if (options.command != CliCommand::Renumber) {
         return true;
@@ -356,6 +403,10 @@ bool ParseArguments(const char* const* arguments, int count, CliOptions& options
         if (const char* refusal = ApplyValue(entry->option, value, options)) {
             return Fail(error, size, refusal, value);
         }
+    }
+    // A layout names cards of every category.
+    if (options.command == CliCommand::Export && seen[kSlotCategory] == nullptr) {
+        options.category = kCategoryAll;
     }
     return CheckCombination(options, seen, error, size);
 }

@@ -7,13 +7,15 @@
 #include "renumber/plan.h"
 #include "renumber/run.h"
 
-enum class CliCommand { Help, List, Renumber, Undo, Version };
+enum class CliCommand { Help, List, Renumber, Undo, Version, Export, Check, Apply };
 
 struct CliOptions {
     CliCommand command;
     bool json;
     bool yes;
     bool preview;
+    bool dsc;                // the output a configuration resource reads
+    const char* layoutPath;  // /export, /check, /apply: a file, "-" for the standard handle
     RenameScope scope;
     int card;        // 1-based, as listed
     int port;        // 1-based on the card

@@ -3,12 +3,14 @@
 #include <cstring>
 
 #include "comdb/number_usage.h"
+#include "core/layouts.h"
 #include "core/program.h"
 #include "inventory/devmgr.h"
 #include "kestrova_version.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
 #include "services/log.h"
+#include "services/reporter.h"
 #include "text/bounded_text.h"
 #include "ui/dialog_reporter.h"
 #include "ui/log_edit.h"
@@ -97,6 +99,49 @@ void StartUndo() {
     UpdateControlStates();
 }
 
+void ExportLayoutFile(Window window) {
+    char path[kPathSize];
+    char reason[kLayoutReasonSize];
+    if (!AskFilePath(window, true, path, sizeof path)) {
+        return;
+    }
+    if (ExportLayout(path, false, reason, sizeof reason)) {
+        LogMessage(kLogLayoutExported, path);
+    } else {
+        Report().Tell(reason);
+    }
+}
+
+// The preview in the log, one question, then a run on the worker as Change
+// starts one; the run asks what a run asks.
+void ApplyLayoutFile(Window window) {
+    // The worker reads the loaded layout while a run lasts.
+    if (busyFlag.load() != 0) {
+        LogMessage(kLogRunRefused);
+        return;
+    }
+    char path[kPathSize];
+    char text[kLayoutReasonSize + 64];
+    if (!AskFilePath(window, false, path, sizeof path)) {
+        return;
+    }
+    if (!LoadLayoutFile(path, text, sizeof text)) {
+        char reason[kLayoutReasonSize + 64];
+        FormatText(reason, sizeof reason, kTextLayoutRefused, text);
+        Report().Tell(reason);
+        return;
+    }
+    // With nothing to change the run only says so, and what is missing.
+    if (unsigned ports = PreviewLoadedLayout(); ports > 0) {
+        FormatText(text, sizeof text, kTextAskApplyLayout, ports);
+        if (!Report().Ask(Question::GoOn, text)) {
+            return;
+        }
+    }
+    StartApplyRun(OnRunEnded);
+    UpdateControlStates();
+}
+
 // A run that ended half-way (its process killed, the power lost) is mended
 // before anything else.
 void RecoverAtStart() {
@@ -175,6 +220,12 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         return 0;
     case IDM_UNDO:
         StartUndo();
+        return 0;
+    case IDM_EXPORT_LAYOUT:
+        ExportLayoutFile(window);
+        return 0;
+    case IDM_APPLY_LAYOUT:
+        ApplyLayoutFile(window);
         return 0;
     case IDC_PORT_LIST:
         if (code == kListSelChange || code == kListSelCancel) {

@@ -78,6 +78,10 @@ struct ModelBox {
     int answer;
 };
 void ModelQueueAnswer(int answer);
+// The path the next file dialog answers with (none queued: cancelled), and
+// the dialogs shown since the reset (true: save).
+void ModelQueueFilePath(const char* path);
+std::vector<bool> ModelFileDialogs();
 int ModelBoxCount();
 ModelBox ModelBoxAt(int index);  // an empty box for a bad index
 int ModelUnscriptedBoxes();
@@ -135,6 +139,9 @@ Window ModelUsbRegisteredWindow();  // of the last registration
 // The command line after the program's name (blanks separate, quotes group).
 void ModelSetArguments(const char* arguments);
 std::string ModelConsoleText(bool errors);  // standard output, or standard error
+void ModelSetStandardInput(const std::string& text);
+// Whether the console is one someone reads (else redirected); not at first.
+void ModelSetConsoleInteractive(bool interactive);
 // Files by path, compared without regard to case.
 void ModelSetFile(const char* path, const std::string& contents);
 bool ModelFile(const char* path, std::string* contents);

@@ -2,6 +2,7 @@
 // titles and icons, message boxes answered from the scripted answers, and
 // string table entries.
 #include <algorithm>
+#include <cstring>
 
 #include "resources/ids.h"
 #include "resources/strings.h"
@@ -351,6 +352,31 @@ bool ModelIsDialogEnabled(Window dialog) {
     std::lock_guard lock(Lock());
     ModelWindow* w = LiveLocked(dialog);
     return w != nullptr && w->enabled;
+}
+
+bool AskFilePath(Window, bool save, char* path, std::size_t size) {
+    std::lock_guard lock(Lock());
+    S().fileDialogs.push_back(save);
+    if (S().filePaths.empty()) {
+        return false;
+    }
+    std::string answer = S().filePaths.front();
+    S().filePaths.pop_front();
+    if (answer.size() >= size) {
+        return false;
+    }
+    std::memcpy(path, answer.c_str(), answer.size() + 1);
+    return true;
+}
+
+void ModelQueueFilePath(const char* path) {
+    std::lock_guard lock(Lock());
+    S().filePaths.push_back(path);
+}
+
+std::vector<bool> ModelFileDialogs() {
+    std::lock_guard lock(Lock());
+    return S().fileDialogs;
 }
 
 void ModelQueueAnswer(int answer) {

@@ -1,5 +1,7 @@
 // Threads, started programs, the WoW64 check, the program's arguments and the
 // console, as the tests set them up.
+#include <cstring>
+
 #include "platform/model/model_state.h"
 
 using namespace model;
@@ -109,7 +111,34 @@ void ConsoleWrite(const char* text, bool toError) {
     (toError ? S().consoleErrors : S().console) += text;
 }
 
+bool ConsoleIsInteractive(bool) {
+    std::lock_guard lock(Lock());
+    return S().consoleInteractive;
+}
+
+FileRead ReadStandardInput(char* buffer, std::size_t size, std::size_t* length) {
+    std::lock_guard lock(Lock());
+    *length = 0;
+    if (S().standardInput.size() >= size) {
+        return FileRead::TooBig;
+    }
+    std::memcpy(buffer, S().standardInput.data(), S().standardInput.size());
+    buffer[S().standardInput.size()] = '\0';
+    *length = S().standardInput.size();
+    return FileRead::Done;
+}
+
 // ---- model hooks ----
+
+void ModelSetStandardInput(const std::string& text) {
+    std::lock_guard lock(Lock());
+    S().standardInput = text;
+}
+
+void ModelSetConsoleInteractive(bool interactive) {
+    std::lock_guard lock(Lock());
+    S().consoleInteractive = interactive;
+}
 
 int ModelRunningThreads() {
     std::lock_guard lock(Lock());

@@ -154,6 +154,8 @@ struct State {
 
     std::deque<ModelBox> boxes;
     std::deque<int> answers;
+    std::deque<std::string> filePaths;  // the file dialogs' answers; none left: cancelled
+    std::vector<bool> fileDialogs;      // each shown: true for a save dialog
     int unscripted = 0;
     bool quitPosted = false;
     int quitCode = 0;
@@ -195,6 +197,8 @@ struct State {
     std::string arguments;
     std::string console;
     std::string consoleErrors;
+    std::string standardInput;
+    bool consoleInteractive = false;
     std::map<std::string, std::string> files;                        // by lowercased path
     std::map<std::string, std::pair<std::size_t, unsigned>> writes;  // bytes and flushes by path
     bool failWrites = false;

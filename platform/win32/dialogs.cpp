@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include "platform/win32/win32_internal.h"
 
@@ -70,6 +71,29 @@ int ShowMessageBox(Window owner, const char* text, const char* caption, unsigned
     Wide<kTextUnits> body(text);
     Wide<kShortUnits> title(caption);
     return MessageBoxW(owner, body.text, title.text, kind);
+}
+
+bool AskFilePath(Window owner, bool save, char* path, std::size_t size) {
+    static wchar_t name[kPathUnits];
+    name[0] = L'\0';
+    OPENFILENAMEW file{};
+    file.lStructSize = sizeof file;
+    file.hwndOwner = owner;
+    file.lpstrFilter = L"JSON (*.json)\0*.json\0*.*\0*.*\0";
+    file.lpstrFile = name;
+    file.nMaxFile = kPathUnits;
+    file.lpstrDefExt = L"json";
+    file.Flags = OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? GetSaveFileNameW(&file) : GetOpenFileNameW(&file))) {
+        return false;
+    }
+    int units = lstrlenW(name);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, name, units, nullptr, 0, nullptr, nullptr);
+    if (size == 0 || bytes <= 0 || static_cast<std::size_t>(bytes) >= size) {
+        return false;
+    }
+    WideToUtf8(name, units, path, size);
+    return true;
 }
 
 void LoadStringText(int id, char* buffer, std::size_t size) {

@@ -192,3 +192,52 @@ void ConsoleWrite(const char* text, bool toError) {
         WriteAll(standard, text, length);
     }
 }
+
+bool ConsoleIsInteractive(bool toError) {
+    HANDLE standard = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (IsUsable(standard) && GetFileType(standard) != FILE_TYPE_UNKNOWN) {
+        return GetFileType(standard) == FILE_TYPE_CHAR;
+    }
+    return ParentConsole() != INVALID_HANDLE_VALUE;
+}
+
+FileRead ReadStandardInput(char* buffer, std::size_t size, std::size_t* length) {
+    *length = 0;
+    if (size == 0) {
+        return FileRead::TooBig;
+    }
+    buffer[0] = '\0';
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!IsUsable(input)) {
+        return FileRead::Missing;
+    }
+    std::size_t done = 0;
+    for (;;) {
+        if (done + 1 >= size) {
+            // Full: the input is too big unless it ends here.
+            char probe = 0;
+            DWORD read = 0;
+            if (ReadFile(input, &probe, 1, &read, nullptr) && read != 0) {
+                return FileRead::TooBig;
+            }
+            break;
+        }
+        std::size_t room = size - 1 - done;
+        DWORD chunk = room > 65536 ? 65536 : static_cast<DWORD>(room);
+        DWORD read = 0;
+        if (!ReadFile(input, buffer + done, chunk, &read, nullptr)) {
+            // The writer closed its end: that is the end of the input.
+            if (GetLastError() != ERROR_BROKEN_PIPE) {
+                return FileRead::Failed;
+            }
+            break;
+        }
+        if (read == 0) {
+            break;
+        }
+        done += read;
+    }
+    buffer[done] = '\0';
+    *length = done;
+    return FileRead::Done;
+}

@@ -1,0 +1,50 @@
+// The command line run whole through RunKestrova on the in-memory platform,
+// over a cards file that keeps the renames after the library is closed.
+#pragma once
+
+#include <fstream>
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "renumber/journal.h"
+#include "tests/logic/program_fixture.h"
+#include "ui/entry.h"
+
+class CliTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        UseCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    }
+    // A cards file, which keeps the renames after the library is closed.
+    void UseCards(std::initializer_list<CardSpec> cards) {
+        std::ofstream(cardsFile) << CardsJson(cards);
+        SimUseCardsFile(cardsFile.c_str());
+    }
+    int Run(const char* arguments) {
+        ModelSetArguments(arguments);
+        int code = RunKestrova();
+        mainDialog = nullptr;
+        return code;
+    }
+    std::string Out() { return ModelConsoleText(false); }
+    std::string Names() {
+        std::string names;
+        nlohmann::json cards = nlohmann::json::parse(std::ifstream(cardsFile));
+        for (const auto& card : cards["cards"]) {
+            for (const auto& port : card["ports"]) {
+                names += port["name"].get<std::string>() + " ";
+            }
+        }
+        return names;
+    }
+    bool ReadJournal() {
+        std::string text;
+        char reason[kJournalReasonSize];
+        return ModelFile(kJournalFile, &text) &&
+               JournalFromText(text.data(), text.size(), journal, reason, sizeof reason);
+    }
+    static inline Journal journal;
+    std::string cardsFile = testing::TempDir() + "cli_test_cards.json";
+};
