@@ -2,7 +2,7 @@
 #
 #   windows_package   package/Kestrova.exe            from the 32-bit build (KESTROVA_X86_BIN)
 #                     package/QELDRA32.DLL            from KESTROVA_DEVMGR32, when given
-#                     package/Kestrova.dsc.resource.json  from KESTROVA_DSC_MANIFEST, when given
+#                     package/Kestrova.dsc.resource.json  installer/, or KESTROVA_DSC_MANIFEST
 #                     package/X64/Kestrova_X64.EXE    this build's program
 #                     package/X64/QELDRA64.DLL        from KESTROVA_DEVMGR64, when given
 #                     package/README.txt
@@ -139,7 +139,8 @@ if(KESTROVA_WINDOWS AND KESTROVA_ARCH STREQUAL "x64")
       "bin folder of the 32-bit build, whose Kestrova.exe goes into the package")
   set(KESTROVA_DEVMGR32 "" CACHE FILEPATH "the maker's QELDRA32.DLL, copied into the package (empty: copied in by hand)")
   set(KESTROVA_DEVMGR64 "" CACHE FILEPATH "the maker's QELDRA64.DLL, copied into the package (empty: copied in by hand)")
-  set(KESTROVA_DSC_MANIFEST "" CACHE FILEPATH "Kestrova.dsc.resource.json for the package (empty: none)")
+  set(KESTROVA_DSC_MANIFEST "" CACHE FILEPATH
+      "Kestrova.dsc.resource.json for the package (empty: the one of installer/, with this version)")
   set(KESTROVA_SIGN_PFX "" CACHE FILEPATH "PFX file whose key signs the programs and the MSI (empty: not signed)")
   set(KESTROVA_SIGN_PASSWORD_FILE "" CACHE FILEPATH "file holding the PFX file's password (empty: none)")
   set(KESTROVA_SIGN_TIMESTAMP "" CACHE STRING "RFC 3161 timestamp server for the signatures (empty: no timestamp)")
@@ -160,6 +161,11 @@ if(KESTROVA_WINDOWS AND KESTROVA_ARCH STREQUAL "x64")
          TYPE SHA1 UPPER)
   file(RELATIVE_PATH KESTROVA_WXS_ICON ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/resources/kestrova.ico)
   configure_file(installer/kestrova.wxs.in ${CMAKE_BINARY_DIR}/installer/kestrova.wxs @ONLY)
+  set(_dsc_manifest "${KESTROVA_DSC_MANIFEST}")
+  if(_dsc_manifest STREQUAL "")
+    set(_dsc_manifest ${CMAKE_BINARY_DIR}/installer/Kestrova.dsc.resource.json)
+    configure_file(installer/Kestrova.dsc.resource.json ${_dsc_manifest} @ONLY)
+  endif()
 
   set(_msi_dir "${KESTROVA_MSI_DIR}")
   if(_msi_dir STREQUAL "")
@@ -172,7 +178,7 @@ if(KESTROVA_WINDOWS AND KESTROVA_ARCH STREQUAL "x64")
   add_custom_target(windows_package
     COMMAND ${CMAKE_COMMAND} -DSTEP=windows_package -DX86_BIN=${KESTROVA_X86_BIN}
             -DX64_EXE=$<TARGET_FILE:kestrova_program> -DDEVMGR32=${KESTROVA_DEVMGR32}
-            -DDEVMGR64=${KESTROVA_DEVMGR64} -DDSC_MANIFEST=${KESTROVA_DSC_MANIFEST} ${_signing}
+            -DDEVMGR64=${KESTROVA_DEVMGR64} -DDSC_MANIFEST=${_dsc_manifest} ${_signing}
             -DOUT=${_package} -DVERSION=${PROJECT_VERSION} -P ${_script}
     DEPENDS kestrova_program
     COMMENT "Windows package in ${_package}"
