@@ -275,7 +275,7 @@ bool WriteLayout(const DeviceTable& table, bool dscState, std::string& text, cha
     reason[0] = '\0';
     try {
         Json cards = Json::array();
-        for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+        for (std::uint32_t d = 0; d < table.count; ++d) {
             DescribeCard(table.slots[d], card);
             for (std::uint32_t e = 0; e < d; ++e) {
                 if (IsLayoutCard(table.slots[e], card)) {
@@ -312,7 +312,7 @@ bool MatchLayout(const DeviceTable& table, const PortLayout& layout, LayoutMatch
     for (unsigned k = 0; k < layout.cardCount; ++k) {
         const LayoutCard& card = layout.cards[k];
         int slot = -1;
-        for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+        for (std::uint32_t d = 0; d < table.count; ++d) {
             if (!IsLayoutCard(table.slots[d], card)) {
                 continue;
             }
@@ -347,7 +347,7 @@ void MapLayout(const DeviceTable& table, const PortLayout& layout, const LayoutM
     mapping.count = 0;
     mapping.firstCard = 0;
     mapping.lastCard = 0;
-    for (std::uint32_t d = 0; d < table.count && d < kMaxDevices; ++d) {
+    for (std::uint32_t d = 0; d < table.count; ++d) {
         for (unsigned k = 0; k < layout.cardCount; ++k) {
             if (match.slots[k] != static_cast<int>(d)) {
                 continue;

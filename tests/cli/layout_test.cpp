@@ -58,7 +58,8 @@ TEST(LayoutFile, ReadsByPositionAndRefusesWhatCannotBeApplied) {
          },
          "布局文件中 COM21 出现了不止一次(第1个多串卡 P2, 第2个多串卡 P3)"},
         {[](Json& j) { j["cards"][0].erase("location"); }, "第1个多串卡的 \"location\" 无效或缺少"},
-        {[](Json& j) { j["cards"][0]["usbId"] = std::string(800, 'x'); }, "\"usbId\" 无效"},
+        {[](Json& j) { j["cards"][0]["usbId"] = std::string(sizeof LayoutCard::usbId, 'x'); }, "\"usbId\" 无效"},
+        {[](Json& j) { j["cards"][0].erase("ports"); }, "第1个多串卡的 \"ports\" 无效或缺少"},
         {[](Json& j) { j["cards"][0]["locationPath"] = {1, 2, 3, 4, 5, 6, 7}; }, "\"locationPath\" 无效"},
         {[](Json& j) { j["cards"][0]["locationPath"] = {0}; }, "\"locationPath\" 无效"},
         {[](Json& j) { j["cards"] = Json::array({Json::array()}); }, "\"cards\" 无效"},
@@ -76,6 +77,8 @@ TEST(LayoutFile, ReadsByPositionAndRefusesWhatCannotBeApplied) {
         EXPECT_NE(why.find(reason), std::string::npos) << changed.dump() << "\n" << why;
         EXPECT_EQ(layout.cardCount, 0u);
     }
+    good["cards"][0]["usbId"] = std::string(sizeof LayoutCard::usbId - 1, 'x');
+    EXPECT_EQ(Read(good.dump(), layout), "") << "the longest id that fits";
     EXPECT_EQ(Read("{\"kestrovaLayout\": 1, ", layout), "布局文件不是JSON(第23个字节处出错)");
 }
 
@@ -130,10 +133,17 @@ TEST(LayoutMapping, RenamesOnlyWhatDiffersOnTheCardsItNames) {
     EXPECT_EQ(map(path), "cards 0-0 idle 0 missing 1") << "another hub port is another card";
     path["cards"][0]["locationPath"] = {1};
     EXPECT_EQ(map(path), "0:0>40 cards 0-1 idle 0 missing 0");
+    std::string checked;
+    CheckLayout(table, layout, match, CheckFormat::Text, checked);
+    EXPECT_EQ(
+        checked,
+        "布局不符: 1个串口的串口号与布局不同, 0个多串卡不存在(布局中共1个多串卡, 存在的多串卡有1个串口在布局中).\n"
+        "  1#(A, 位置 L) P1: 现为 COM3, 布局为 COM40\n")
+        << "the cards of this layout only";
 
     EXPECT_EQ(map(Layout({Card("B", {{3, 30}})})), "布局文件第1个多串卡(B, 位置 L)只有2个串口,没有 P3");
-    EXPECT_EQ(map(Layout({Card("B", {{1, 30}}), Card("B", {{2, 31}})})),
-              "布局文件第1个和第2个多串卡是同一个多串卡(B, 位置 L)");
+    EXPECT_EQ(map(Layout({Card("A", {{1, 30}}), Card("B", {{1, 31}}), Card("B", {{2, 32}})})),
+              "布局文件第2个和第3个多串卡是同一个多串卡(B, 位置 L)");
     AddCard(table, "B", {"COM10"});
     EXPECT_EQ(map(Layout({Card("B", {{1, 30}})})), "第2个和第4个多串卡的标识相同(B, 位置 L),布局无法区分它们");
     std::string text;
@@ -227,13 +237,19 @@ TEST_F(LayoutCli, AppliesThePresentCardsAndRefusesWhatItCannotTellApart) {
     EXPECT_TRUE(Contains(Out(), "布局中有1个多串卡不存在")) << Out();
     EXPECT_EQ(Run("/check C:\\rig\\layout.json"), kExitPortFailed);
     EXPECT_TRUE(Contains(Out(), "  不存在: USB\\VID_9999, 位置 L ()\n")) << Out();
+    std::size_t printed = Out().size();
+    EXPECT_EQ(Run("/check C:\\rig\\layout.json /json"), kExitPortFailed);
+    EXPECT_EQ(Json::parse(Since(printed))["missingCards"],
+              Json::parse(R"([{"usbId": "USB\\VID_9999", "location": "L", "name": ""}])"));
+    ModelSetFile(kFile, Layout({Card("A", {{1, 3}})}).dump() + std::string(1 << 20, ' '));
+    EXPECT_EQ(Run("/check C:\\rig\\layout.json"), kExitBadArguments);
 
     // Bad files and twins: exit 2, the reason on standard error, nothing changed.
     ModelSetFile(kFile, "{\"kestrovaLayout\": 1, \"cards\": [");
     EXPECT_EQ(Run("/apply C:\\rig\\layout.json /yes"), kExitBadArguments);
     EXPECT_EQ(Run("/check C:\\missing.json"), kExitBadArguments);
     EXPECT_EQ(Errors(),
-              "布局无法使用: 布局文件不是JSON(第33个字节处出错).\n布局无法使用: 布局文件 C:\\missing.json 无法读取.\n");
+              "布局无法使用: 布局文件 C:\\rig\\layout.json 太大.\n布局无法使用: 布局文件不是JSON(第33个字节处出错).\n布局无法使用: 布局文件 C:\\missing.json 无法读取.\n");
     Json twins = Json::parse(CardsJson({{.ports = 1, .firstNumber = 3}, {.ports = 1, .firstNumber = 4}}));
     twins["cards"][1]["usbId"] = twins["cards"][0]["usbId"];
     twins["cards"][1]["locationText"] = twins["cards"][0]["locationText"];
@@ -264,6 +280,7 @@ TEST_F(LayoutCli, SpeaksJsonToAConfigurationResource) {
     EXPECT_EQ(tested["_inDesiredState"], false);
     EXPECT_EQ(tested["cards"][2]["ports"][0], Json::parse(R"({"port": 1, "number": 7})")) << "as it is";
     EXPECT_EQ(tested["cards"][2]["present"], true);
+    EXPECT_EQ(tested["cards"][2]["ports"].size(), 2u);
 
     printed = Out().size();
     EXPECT_EQ(Run("/apply - /yes /dsc"), kExitDone);
