@@ -19,6 +19,9 @@ LayoutMatch match;
 DeviceTable layoutCards;
 RunMapping previewMapping;
 
+// "-" names the standard handle, input or output.
+bool IsStandardHandle(const char* path) { return path[0] == '-' && path[1] == '\0'; }
+
 }  // namespace
 
 const PortLayout& LoadedLayout() { return layout; }
@@ -28,9 +31,8 @@ const LayoutMatch& LoadedMatch() { return match; }
 bool LoadLayoutFile(const char* path, char* reason, std::size_t size) {
     layout.cardCount = 0;
     std::size_t length = 0;
-    bool standard = path[0] == '-' && path[1] == '\0';
-    FileRead read = standard ? ReadStandardInput(fileText, sizeof fileText, &length)
-                             : ReadWholeFile(path, fileText, sizeof fileText, &length);
+    FileRead read = IsStandardHandle(path) ? ReadStandardInput(fileText, sizeof fileText, &length)
+                                           : ReadWholeFile(path, fileText, sizeof fileText, &length);
     if (read != FileRead::Done) {
         FormatText(reason, size, read == FileRead::TooBig ? kLayoutFileTooBig : kLayoutFileUnread, path);
         return false;
@@ -81,7 +83,7 @@ bool ExportLayout(const char* path, bool dscState, char* reason, std::size_t siz
     if (!WriteLayout(ListedCards(), dscState, text, reason, size)) {
         return false;
     }
-    if (path[0] == '-' && path[1] == '\0') {
+    if (IsStandardHandle(path)) {
         ConsoleWrite(text.c_str(), false);
         return true;
     }

@@ -173,8 +173,10 @@ protected:
 };
 
 TEST_F(LayoutCli, ExportsChecksAndAppliesALayoutAsAScriptEditsIt) {
-    ASSERT_EQ(Run("/export C:\\rig\\layout.json"), kExitDone);
     std::string text;
+    ASSERT_EQ(Run("/export C:\\rig\\layout.json"), kExitDone);
+    ASSERT_EQ(Run("/export x"), kExitDone);
+    EXPECT_TRUE(ModelFile("x", &text)) << "a one-letter name is a file";
     ASSERT_TRUE(ModelFile(kFile, &text));
     Json layout = Json::parse(text);
     ASSERT_EQ(layout["cards"].size(), 3u) << "every category";
@@ -249,7 +251,8 @@ TEST_F(LayoutCli, AppliesThePresentCardsAndRefusesWhatItCannotTellApart) {
     EXPECT_EQ(Run("/apply C:\\rig\\layout.json /yes"), kExitBadArguments);
     EXPECT_EQ(Run("/check C:\\missing.json"), kExitBadArguments);
     EXPECT_EQ(Errors(),
-              "布局无法使用: 布局文件 C:\\rig\\layout.json 太大.\n布局无法使用: 布局文件不是JSON(第33个字节处出错).\n布局无法使用: 布局文件 C:\\missing.json 无法读取.\n");
+              "布局无法使用: 布局文件 C:\\rig\\layout.json 太大.\n布局无法使用: "
+              "布局文件不是JSON(第33个字节处出错).\n布局无法使用: 布局文件 C:\\missing.json 无法读取.\n");
     Json twins = Json::parse(CardsJson({{.ports = 1, .firstNumber = 3}, {.ports = 1, .firstNumber = 4}}));
     twins["cards"][1]["usbId"] = twins["cards"][0]["usbId"];
     twins["cards"][1]["locationText"] = twins["cards"][0]["locationText"];
@@ -314,6 +317,7 @@ TEST_F(LayoutCli, TheDialogExportsAndAppliesThroughTheFileDialogs) {
 
     Json layout = Json::parse(text);
     layout["cards"][1]["ports"][1]["number"] = 40;
+    layout["cards"].push_back(Card("USB\\VID_9999", {{1, 41}}));
     ModelSetFile(kFile, layout.dump());
     ModelQueueFilePath(kFile);
     ModelQueueAnswer(kAnswerYes);
@@ -322,6 +326,7 @@ TEST_F(LayoutCli, TheDialogExportsAndAppliesThroughTheFileDialogs) {
     EXPECT_EQ(BoxTexts().at(0), "按布局文件修改1个串口的串口号(见日志中的预览),是否继续?");
     EXPECT_TRUE(Contains(Log(), "==>COM40")) << Log();
     EXPECT_EQ(SimPortName(1, 1), "COM40");
+    EXPECT_TRUE(Contains(Log(), "布局中的多串卡不存在: USB\\VID_9999, 位置 L.")) << Log();
     EXPECT_EQ(ModelFileDialogs(), (std::vector<bool>{true, false}));
 }
 
