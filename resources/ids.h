@@ -13,6 +13,8 @@
 #define IDM_EXIT 105
 #define IDM_PREVIEW 106
 #define IDM_UNDO 109
+#define IDM_CLAIMS 110
+#define IDM_RELEASE_STALE 111
 
 /* string table */
 #define IDS_PORTS_HELD 69

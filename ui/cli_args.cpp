@@ -18,8 +18,10 @@ enum class Option : std::uint8_t {
     List,
     Renumber,
     Undo,
+    ReleaseStale,
     Preview,
     Json,
+    Claims,
     Yes,
     All,
     Card,
@@ -37,6 +39,7 @@ enum Slot : std::uint8_t {
     kSlotCommand,
     kSlotPreview,
     kSlotJson,
+    kSlotClaims,
     kSlotYes,
     kSlotScope,
     kSlotStart,
@@ -49,7 +52,7 @@ enum Slot : std::uint8_t {
 };
 
 // The commands an option goes with.
-enum : unsigned { kWithList = 1, kWithRenumber = 2, kWithUndo = 4, kWithAll = 7 };
+enum : unsigned { kWithList = 1, kWithRenumber = 2, kWithUndo = 4, kWithRelease = 8, kWithAll = 15 };
 
 struct OptionEntry {
     std::string_view name;
@@ -67,9 +70,11 @@ constexpr OptionEntry kOptions[] = {
     {"list", Option::List, kSlotCommand, false, kWithAll, nullptr},
     {"renumber", Option::Renumber, kSlotCommand, false, kWithAll, nullptr},
     {"undo", Option::Undo, kSlotCommand, false, kWithAll, nullptr},
+    {"release-stale", Option::ReleaseStale, kSlotCommand, false, kWithAll, nullptr},
     {"json", Option::Json, kSlotJson, false, kWithList, kCliJsonOnlyList},
-    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber, kCliPreviewOnlyRenumber},
-    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo, kCliYesOnly},
+    {"claims", Option::Claims, kSlotClaims, false, kWithList, kCliClaimsOnlyList},
+    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber | kWithRelease, kCliPreviewOnlyRenumber},
+    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo | kWithRelease, kCliYesOnly},
     {"category", Option::Category, kSlotCategory, true, kWithList | kWithRenumber, kCliNotForUndo},
     {"order", Option::Order, kSlotOrder, true, kWithList | kWithRenumber, kCliNotForUndo},
     {"all", Option::All, kSlotScope, false, kWithRenumber, kCliRenumberOnly},
@@ -169,10 +174,11 @@ bool ReadWord(const char* text, const char* const (&words)[N], int* index) {
     return false;
 }
 
-// "COM7", "com7" or "7".
+// "COM7", "com7" or "7": any number the COM database can hold, past the
+// start list's 256 rows.
 bool ReadComNumber(const char* text, unsigned* number) {
     const char* digits = SameWord(std::string_view(text).substr(0, 3), "com") ? text + 3 : text;
-    return WholeNumber(digits, kComNumberRows, number);
+    return WholeNumber(digits, kMaxComDbNumbers, number);
 }
 
 bool Fail(char* error, std::size_t size, const char* what, const char* argument) {
@@ -244,8 +250,14 @@ void ApplyFlag(Option option, CliOptions& options) {
     case Option::Undo:
         options.command = CliCommand::Undo;
         break;
+    case Option::ReleaseStale:
+        options.command = CliCommand::ReleaseStale;
+        break;
     case Option::Json:
         options.json = true;
+        break;
+    case Option::Claims:
+        options.claims = true;
         break;
     case Option::Yes:
         options.yes = true;
@@ -269,6 +281,8 @@ unsigned CommandBit(CliCommand command) {
         return kWithRenumber;
     case CliCommand::Undo:
         return kWithUndo;
+    case CliCommand::ReleaseStale:
+        return kWithRelease;
     case CliCommand::Help:
     case CliCommand::Version:
         break;
