@@ -108,20 +108,22 @@ unsigned ReadSerialDeviceMap(SystemPort* ports, unsigned capacity) {
 
 unsigned ReadDosPortNames(SystemPort* ports, unsigned capacity) {
     // Every DOS device name, terminated, the list ending with an empty one.
+    // (Wine lists the names its mount manager made, not the links of its
+    // dosdevices folder.)
     static wchar_t names[kLongUnits * 2];
     DWORD units = QueryDosDeviceW(nullptr, names, kLongUnits * 2);
     unsigned count = 0;
     for (DWORD at = 0; at < units && names[at] != L'\0' && count < capacity;) {
         const wchar_t* name = names + at;
         at += static_cast<DWORD>(lstrlenW(name)) + 1;
-        if (CompareStringOrdinal(name, 3, L"COM", 3, TRUE) != CSTR_EQUAL) {
+        wchar_t target[kShortUnits];
+        if (CompareStringOrdinal(name, 3, L"COM", 3, TRUE) != CSTR_EQUAL ||
+            QueryDosDeviceW(name, target, kShortUnits) == 0) {
             continue;
         }
-        wchar_t target[kShortUnits];
-        DWORD length = QueryDosDeviceW(name, target, kShortUnits);
         SystemPort& port = ports[count++];
         WideToUtf8(name, lstrlenW(name), port.portName, sizeof port.portName);
-        WideToUtf8(target, length > 0 ? lstrlenW(target) : 0, port.device, sizeof port.device);
+        WideToUtf8(target, lstrlenW(target), port.device, sizeof port.device);
         port.present = true;
     }
     return count;
