@@ -219,8 +219,8 @@ long ComDbClaim(ComDbHandle handle, unsigned number);
 long ComDbRelease(ComDbHandle handle, unsigned number);
 
 // ---- serial ports the system knows ----
-// Names as the system gives them, UTF-8 and cut to fit; nothing is parsed
-// here.
+// Names as the system gives them, UTF-8, cut to fit and terminated; nothing
+// is parsed here.
 constexpr inline std::size_t kDeviceNameSize = 128;
 constexpr inline std::size_t kPortNameSize = 32;
 struct SystemPort {

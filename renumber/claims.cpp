@@ -15,7 +15,8 @@ constexpr unsigned kFirstReleasable = 3;  // COM1 and COM2 belong to the system
 // What one source gives, read into one buffer at a time.
 SystemPort found[kMaxHolders];
 
-// A number a source names; an earlier holder of higher rank keeps it.
+// A number a source names; a holder found before keeps it unless this one
+// ranks higher (a device of the Ports class present after one away).
 void AddHolder(HolderTable& table, const char* name, Holder holder, unsigned card, unsigned port, const char* device) {
     std::uint16_t number = 0;
     if (!ParseComName(name, &number)) {
@@ -44,9 +45,6 @@ void AddHolder(HolderTable& table, const char* name, Holder holder, unsigned car
 void AddSource(HolderTable& table, unsigned (*read)(SystemPort*, unsigned)) {
     unsigned count = read(found, kMaxHolders);
     for (unsigned i = 0; i < count; ++i) {
-        // Cut to the buffers: a name the system gave may lack its end.
-        found[i].portName[sizeof found[i].portName - 1] = '\0';
-        found[i].device[sizeof found[i].device - 1] = '\0';
         AddHolder(table, found[i].portName, found[i].present ? Holder::Present : Holder::Absent, 0, 0, found[i].device);
     }
     table.overflow = table.overflow || count == kMaxHolders;
@@ -60,7 +58,7 @@ void ClassifyHolders(const DeviceTable& cards, HolderTable& table) {
     table.index.fill(0);
     char name[kUtf8Room<sizeof PortRecord::portName>];
     char description[kUtf8Room<sizeof PortRecord::description>];
-    for (std::uint32_t d = 0; d < cards.count && d < kMaxDevices; ++d) {
+    for (std::uint32_t d = 0; d < cards.count; ++d) {  // at most kMaxDevices
         const DeviceRecord& card = cards.slots[d];
         for (unsigned j = 0; j < PortCountOf(card); ++j) {
             const PortRecord& port = card.ports[j];

@@ -123,15 +123,20 @@ TEST_F(ComDbContract, TheSizeStartsAt256AndAClaimPastItGrowsItInStepsOf1024) {
 #if defined(_WIN32)
 // A database of 256, 1024 or 4096 numbers as Windows keeps it: the value's
 // bytes are its size. Resizing grows it in steps of 1024 and keeps its bits.
+// A bitmap of bytes bytes with one byte set.
+Value Bitmap(DWORD bytes, DWORD at, BYTE bits) {
+    Value value;
+    value.status = ERROR_SUCCESS;
+    value.type = REG_BINARY;
+    value.size = bytes;
+    std::memset(value.data, 0, bytes);
+    value.data[at] = bits;
+    return value;
+}
+
 TEST_F(ComDbContract, TheStandInReadsEachSizeAndResizesInSteps) {
     for (DWORD bytes : {32u, 128u, 512u}) {
-        Value value;
-        value.status = ERROR_SUCCESS;
-        value.type = REG_BINARY;
-        value.size = bytes;
-        std::memset(value.data, 0, bytes);
-        value.data[bytes - 1] = 0x80;  // the last number
-        WriteValue(value);
+        WriteValue(Bitmap(bytes, bytes - 1, 0x80));  // the last number claimed
         unsigned numbers = 0;
         ASSERT_EQ(ComDbGetSize(db, &numbers), 0);
         EXPECT_EQ(numbers, bytes * 8);
@@ -140,13 +145,7 @@ TEST_F(ComDbContract, TheStandInReadsEachSizeAndResizesInSteps) {
         EXPECT_EQ(all[bytes - 1], 0x80) << bytes;
         EXPECT_EQ(ComDbClaim(db, bytes * 8), kSharingViolation) << bytes;
     }
-    Value value;
-    value.status = ERROR_SUCCESS;
-    value.type = REG_BINARY;
-    value.size = 32;
-    std::memset(value.data, 0, 32);
-    value.data[3] = 0x01;  // COM25
-    WriteValue(value);
+    WriteValue(Bitmap(32, 3, 0x01));  // COM25
     auto resize = reinterpret_cast<LONG(WINAPI*)(HCOMDB, DWORD)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msports.dll"), "ComDBResizeDatabase")));
     ASSERT_NE(resize, nullptr);
@@ -158,8 +157,7 @@ TEST_F(ComDbContract, TheStandInReadsEachSizeAndResizesInSteps) {
     EXPECT_EQ(resize(static_cast<HCOMDB>(InvalidComDb()), 2048), kInvalidParameter);
     const Value stored = ReadValue();
     ASSERT_EQ(stored.size, 128u);
-    EXPECT_EQ(stored.data[3], 0x01);
-    EXPECT_EQ(stored.data[127], 0x00);
+    EXPECT_EQ(std::memcmp(stored.data, Bitmap(128, 3, 0x01).data, 128), 0) << "its bits kept, the new numbers free";
 }
 
 // Run by the test below in a process of its own.
