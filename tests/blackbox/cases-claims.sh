@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Black-box cases of the COM database's claims: who holds each number, the
 # release of stale claims, the undo of COM database changes, and databases
-# of more than 256 numbers. Sourced by run-blackbox, whose helpers they use.
+# of more than 256 numbers. Sourced by run-blackbox, whose functions they use.
 
 arbiter='HKLM\SYSTEM\CurrentControlSet\Control\COM Name Arbiter'
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
