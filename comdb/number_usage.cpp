@@ -38,11 +38,17 @@ void ReopenComDb() {
 
 void ReadPortUsage(PortUsageBits& bits) {
     bits.fill(0);
-    ComDbGetUsageBits(comDb.load(), bits.data(), static_cast<unsigned>(bits.size()));
+    ComDbHandle handle = comDb.load();
+    unsigned numbers = 0;
+    if (ComDbGetSize(handle, &numbers) != 0 || numbers < kComNumberRows) {
+        numbers = kComNumberRows;
+    }
+    numbers = numbers < kMaxComDbNumbers ? numbers : kMaxComDbNumbers;
+    ComDbGetUsageBits(handle, bits.data(), numbers / 8);
 }
 
 bool IsNumberClaimed(const PortUsageBits& bits, unsigned number) {
-    if (number == 0 || number > kComNumberRows) {
+    if (number == 0 || number > kMaxComDbNumbers) {
         return false;
     }
     unsigned bit = number - 1;

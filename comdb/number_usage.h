@@ -17,18 +17,21 @@ constexpr inline unsigned kComNumberRows = 256;  // row k of every number list i
 // fill when it is still invalid.
 extern std::atomic<ComDbHandle> comDb;
 
-// COM n (1..256) is bit (n-1) % 8 of byte (n-1) / 8; a set bit means claimed.
-using PortUsageBits = std::array<std::uint8_t, kComNumberRows / 8>;
+// COM n is bit (n-1) % 8 of byte (n-1) / 8; a set bit means claimed. Room
+// for the biggest database; the lists show its first 256 numbers.
+using PortUsageBits = std::array<std::uint8_t, kMaxComDbNumbers / 8>;
 
 // Opens the database when comDb is still invalid; false when it stays invalid.
 bool EnsureComDbOpen();
 // Opens it once more, the new handle (invalid after a failure, which is
 // logged) replacing the current one.
 void ReopenComDb();
-// Reads the bitmap with the current handle. The buffer is cleared first, so a
-// failed read shows every number as free rather than stale bits.
+// Reads the bitmap with the current handle, as far as the database's size
+// goes (256 numbers when it cannot be told). The buffer is cleared first, so
+// a failed read shows every number as free rather than stale bits, and the
+// numbers past the database's end read as free.
 void ReadPortUsage(PortUsageBits& bits);
-// Numbers above 256 (and 0) have no bit and read as free.
+// Numbers above 4096 (and 0) have no bit and read as free.
 bool IsNumberClaimed(const PortUsageBits& bits, unsigned number);
 // "COM%d In use" or "COM%d".
 void FormatNumberRow(char* buffer, std::size_t size, unsigned number, bool claimed);

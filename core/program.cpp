@@ -1,6 +1,8 @@
 #include "core/program.h"
 
 #include "inventory/views.h"
+#include "renumber/claims.h"
+#include "renumber/usage_change.h"
 #include "resources/strings.h"
 #include "services/log.h"
 
@@ -11,6 +13,10 @@ namespace {
 DeviceTable listing;
 int listedCategory = 0;
 int listedOrder = 0;
+
+// The classification ShowClaims writes; too big for a stack.
+DeviceTable claimCards;
+HolderTable claimHolders;
 
 // The job the worker runs: written before it starts, then only read by it.
 RunJob runJob;
@@ -80,3 +86,17 @@ RunOutcome UndoHere() {
 }
 
 bool PreviewRequest(const RunRequest& request) { return PreviewRun(listing, request); }
+
+void ShowClaims() {
+    ClassifyMachine(claimCards, claimHolders);
+    WriteClaims(claimHolders);
+}
+
+RunOutcome ReleaseStaleHere(bool preview) {
+    if (!ClaimRun()) {
+        return RunOutcome::Busy;
+    }
+    RunOutcome outcome = ReleaseStaleClaims(preview);
+    EndRun();
+    return outcome;
+}

@@ -43,3 +43,11 @@ RunOutcome RenameHere(const RunRequest& request);
 RunOutcome UndoHere();
 // The mapping of a request over the listing, to the reporter's output.
 bool PreviewRequest(const RunRequest& request);
+
+// ---- the COM database's claims ----
+// Who holds each claimed number, and the ports whose numbers are not
+// claimed, to the reporter's output.
+void ShowClaims();
+// Frees the claimed numbers nothing holds (renumber/usage_change.h), on the
+// calling thread, as a run: refused while one exists.
+RunOutcome ReleaseStaleHere(bool preview);

@@ -214,12 +214,39 @@ bool AcquireRunLock(unsigned waitMs);
 void ReleaseRunLock();
 
 // ---- COM port database ----
+// The database holds 256 numbers at first; Windows grows it in steps of
+// 1024 up to this many.
+constexpr inline unsigned kMaxComDbNumbers = 4096;
 using ComDbHandle = void*;
 ComDbHandle InvalidComDb();
 long ComDbOpen(ComDbHandle* handle);
+// How many numbers the database holds (asked with no buffer).
+long ComDbGetSize(ComDbHandle handle, unsigned* numbers);
 long ComDbGetUsageBits(ComDbHandle handle, std::uint8_t* bits, unsigned size);
 long ComDbClaim(ComDbHandle handle, unsigned number);
 long ComDbRelease(ComDbHandle handle, unsigned number);
+
+// ---- serial ports the system knows ----
+// Names as the system gives them, UTF-8, cut to fit and terminated; nothing
+// is parsed here.
+constexpr inline std::size_t kDeviceNameSize = 128;
+constexpr inline std::size_t kPortNameSize = 32;
+struct SystemPort {
+    char device[kDeviceNameSize];  // the device or device instance the name belongs to
+    char portName[kPortNameSize];
+    bool present;  // false: a device record of a device not there now
+};
+// The serial device map (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM): a value per
+// present port, its name the device ("\Device\Serial0"), its data the port
+// name. Returns how many were read, at most capacity; data that is no text
+// is left out.
+unsigned ReadSerialDeviceMap(SystemPort* ports, unsigned capacity);
+// The DOS device names of ports ("COM7" and what it stands for,
+// QueryDosDevice), at most capacity.
+unsigned ReadDosPortNames(SystemPort* ports, unsigned capacity);
+// The devices of the Ports class, present or not, with the PortName of
+// their device parameters (SetupAPI); those without one are left out.
+unsigned ReadPortsClassDevices(SystemPort* ports, unsigned capacity);
 
 // ---- device notifications ----
 // Registers the window for USB device interface arrivals and removals.

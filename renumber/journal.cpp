@@ -37,6 +37,21 @@ bool IsUnfinishedUndo(const Journal& journal) {
     return false;
 }
 
+void BeginDatabaseJournal(const std::uint16_t* numbers, unsigned count, bool claimed) {
+    Journal& journal = runJournal;
+    journal.kind = JournalKind::Database;
+    journal.portOnly = false;
+    journal.finished = false;
+    journal.interrupted = false;
+    journal.category = 0;
+    journal.cardCount = 0;
+    journal.portCount = 0;
+    journal.numberCount = 0;
+    for (unsigned i = 0; i < count && i < kMaxComDbNumbers; ++i) {
+        journal.numbers[journal.numberCount++] = JournalNumber{numbers[i], claimed, false};
+    }
+}
+
 void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind) {
     Journal& journal = runJournal;
     journal.kind = kind;
@@ -46,6 +61,7 @@ void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapp
     journal.category = static_cast<std::uint8_t>(category >= 0 && category <= 3 ? category : 0);
     journal.cardCount = 0;
     journal.portCount = 0;
+    journal.numberCount = 0;
     // Journal card k is the k-th card the run switches off.
     std::uint8_t index[kMaxDevices] = {};
     for (unsigned d = mapping.firstCard; d < mapping.lastCard && d < kMaxDevices; ++d) {

@@ -38,7 +38,17 @@ struct JournalPort {
     std::uint16_t temp;  // a free number the port carries on its way to target; 0 for none
 };
 
-enum class JournalKind : std::uint8_t { Rename, Undo };
+// A number of the COM database a change marks in use or free, and its
+// state before the change.
+struct JournalNumber {
+    std::uint16_t number;
+    bool claimed;  // before the change
+    bool changed;  // its step is written: the change was made
+};
+
+// Database: a change of the COM database (the usage dialog's ranges, the
+// release of stale claims, the undo of either); it touches no card.
+enum class JournalKind : std::uint8_t { Rename, Undo, Database };
 
 struct Journal {
     JournalKind kind;
@@ -50,6 +60,8 @@ struct Journal {
     JournalCard cards[kMaxDevices];  // the cards the run switches off and on
     unsigned portCount;
     JournalPort ports[kMaxDevices * kMaxPorts];  // in the mapping's order
+    unsigned numberCount;                        // a database change's numbers, in the order changed
+    JournalNumber numbers[kMaxComDbNumbers];
 };
 
 // The journal of the run in progress; only the run that holds the machine's
@@ -73,13 +85,19 @@ JournalLoad LoadJournal(Journal& journal, char* reason, std::size_t size, bool c
 // then this one, in one write flushed to disk. false (logged) when it could
 // not be written.
 bool StartJournal(const Journal& run);
-enum class JournalStep : std::uint8_t { Renamed, Temp, Enabled, Finished, Recovered };
+enum class JournalStep : std::uint8_t { Renamed, Temp, Enabled, Changed, Finished, Recovered };
 // A step of the file's last run, appended (flushed, but for a card switched
-// on). index: the port (Renamed, Temp) or card (Enabled); number: the free
-// number (Temp). false (logged) when it could not be written.
+// on). index: the port (Renamed, Temp), card (Enabled) or number (Changed,
+// into Journal::numbers); number: the free number (Temp). false (logged) when
+// it could not be written.
 bool WriteJournalStep(JournalStep step, unsigned index, std::uint16_t number);
-// Whether a run renamed a port, to its target or on its way.
+// Whether a run renamed a port, to its target or on its way, or changed a
+// number of the database.
 bool ChangedSomething(const Journal& run);
+
+// Fills runJournal for a change of the database: the numbers, each to be
+// put in the state it is not in (claimed: the state before), unfinished.
+void BeginDatabaseJournal(const std::uint16_t* numbers, unsigned count, bool claimed);
 
 // Fills runJournal from a mapping over the run's table, unfinished.
 void BeginJournal(const DeviceTable& table, int category, const RunMapping& mapping, bool portOnly, JournalKind kind);

@@ -21,9 +21,12 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr char kFormatName[] = "kestrova-journal";
-// Version 3: records. Versions 1 and 2 were one document, rewritten at each
-// step; version 1 had no card slots and no temporary numbers.
-constexpr int kFormatVersion = 3;
+// Version 4: records, and changes of the COM database among the runs.
+// Version 3 had records of renames and undos only; versions 1 and 2 were one
+// document, rewritten at each step; version 1 had no card slots and no
+// temporary numbers.
+constexpr int kFormatVersion = 4;
+constexpr int kRecordVersion = 3;
 constexpr int kDocumentVersion = 2;
 constexpr int kFirstVersion = 1;
 constexpr std::size_t kFolderSize = 1024;
@@ -154,9 +157,47 @@ bool ReadPorts(const Json& list, bool current, Journal& journal) {
     return true;
 }
 
+// A change of the database: each number once, 1..4096.
+bool ReadDatabaseChange(const Json& root, Journal& journal) {
+    const Json& state = root["state"];
+    const Json& list = root["numbers"];
+    if (!root["interrupted"].is_boolean() || (state != "running" && state != "finished") || !list.is_array() ||
+        list.size() > kMaxComDbNumbers) {
+        return false;
+    }
+    static std::bitset<kMaxComDbNumbers + 1> listed;
+    listed.reset();
+    journal.kind = JournalKind::Database;
+    journal.portOnly = false;
+    journal.category = 0;
+    journal.cardCount = 0;
+    journal.portCount = 0;
+    journal.numberCount = 0;
+    journal.finished = state == "finished";
+    journal.interrupted = root["interrupted"].get<bool>();
+    for (const Json& entry : list) {
+        unsigned number = 0;
+        if (!HasExactly(entry, {"number", "claimed"}) || !ReadNumber(entry["number"], kMaxComDbNumbers, &number) ||
+            number == 0 || !entry["claimed"].is_boolean() || listed.test(number)) {
+            return false;
+        }
+        listed.set(number);
+        journal.numbers[journal.numberCount++] =
+            JournalNumber{static_cast<std::uint16_t>(number), entry["claimed"].get<bool>(), false};
+    }
+    return true;
+}
+
 // A run as one object: a whole journal of an older version, or the record
 // that begins a run.
 bool ReadJournal(const Json& root, Journal& journal) {
+    // A key that is not there must not be read of a const object.
+    if (root.is_object() && root.contains("kind") && root.contains("version") && root["version"] == kFormatVersion &&
+        root["kind"] == "comdb") {
+        return HasExactly(root, {"format", "version", "kind", "state", "interrupted", "numbers"}) &&
+               root["format"] == kFormatName && ReadDatabaseChange(root, journal);
+    }
+    journal.numberCount = 0;
     unsigned category = 0;
     if (!HasExactly(root,
                     {"format", "version", "kind", "scope", "state", "interrupted", "category", "cards", "ports"}) ||
@@ -187,6 +228,18 @@ bool ReadJournal(const Json& root, Journal& journal) {
 namespace {
 
 Json RunToJson(const Journal& journal) {
+    if (journal.kind == JournalKind::Database) {
+        Json numbers = Json::array();
+        for (unsigned i = 0; i < journal.numberCount; ++i) {
+            numbers.push_back({{"number", journal.numbers[i].number}, {"claimed", journal.numbers[i].claimed}});
+        }
+        return {{"format", kFormatName},
+                {"version", kFormatVersion},
+                {"kind", "comdb"},
+                {"state", journal.finished ? "finished" : "running"},
+                {"interrupted", journal.interrupted},
+                {"numbers", numbers}};
+    }
     Json cards = Json::array();
     for (unsigned i = 0; i < journal.cardCount; ++i) {
         cards.push_back({{"usbId", journal.cards[i].usbId},
@@ -254,6 +307,11 @@ bool ApplyStep(const Json& record, Journal& run) {
         run.ports[index].temp = static_cast<std::uint16_t>(number);
         return true;
     }
+    if (step == "changed" && HasExactly(record, {"step", "number"}) && run.numberCount > 0 &&
+        ReadNumber(record["number"], run.numberCount - 1, &index)) {
+        run.numbers[index].changed = true;
+        return true;
+    }
     if (step == "enabled" && HasExactly(record, {"step", "card"}) && run.cardCount > 0 &&
         ReadNumber(record["card"], run.cardCount - 1, &index)) {
         return true;
@@ -309,7 +367,8 @@ Parse ParseRecords(const char* text, std::size_t length, Journal& last, Journal*
                 *changing = last;
                 *found = true;
             }
-            if (record["version"] != kFormatVersion || !ReadJournal(record, last)) {
+            if ((record["version"] != kFormatVersion && record["version"] != kRecordVersion) ||
+                !ReadJournal(record, last)) {
                 return Parse::Foreign;
             }
             haveRun = true;
@@ -370,6 +429,11 @@ bool ReadJournalText(const char* text, std::size_t length, Journal& last, Journa
 bool ChangedSomething(const Journal& run) {
     for (unsigned i = 0; i < run.portCount; ++i) {
         if (run.ports[i].renamed || run.ports[i].temp != 0) {
+            return true;
+        }
+    }
+    for (unsigned i = 0; i < run.numberCount; ++i) {
+        if (run.numbers[i].changed) {
             return true;
         }
     }
@@ -459,6 +523,9 @@ bool WriteJournalStep(JournalStep step, unsigned index, std::uint16_t number) {
         break;
     case JournalStep::Enabled:
         record = {{"step", "enabled"}, {"card", index}};
+        break;
+    case JournalStep::Changed:
+        record = {{"step", "changed"}, {"number", index}};
         break;
     case JournalStep::Finished:
         record = {{"step", "finished"}};

@@ -9,6 +9,7 @@
 
 #include "inventory/device_table.h"
 #include "renumber/plan.h"
+#include "text/com_name.h"
 
 enum class RenameScope { SelectedPort, SelectedCard, AllCards };
 
@@ -32,9 +33,6 @@ RunRequest MakeRunRequest(RenameScope scope, int device, int port, int startRow,
 // A port whose name is not "COM" and its number (COM5, not COM05, LPT1,
 // "COM 5" or a cut name) could not be put back by undo: runs leave it alone.
 enum : std::uint8_t { kMarkClaimed = 1, kMarkHeld = 2, kMarkRepeated = 4, kMarkNotCom = 8 };
-
-// "COM" and a number 1..65535 without leading zeros, nothing else.
-bool ParseComName(const char* name, std::uint16_t* number);
 
 struct PortTarget {
     std::uint8_t card;

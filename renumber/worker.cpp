@@ -7,6 +7,7 @@
 #include "comdb/number_usage.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
+#include "renumber/usage_change.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
 #include "services/log.h"
@@ -500,6 +501,10 @@ RunOutcome UndoLocked(char* result) {
         Report().Tell(result);
         return RunOutcome::NothingToDo;
     }
+    // A change of the COM database is put back there; no card is touched.
+    if (lastJournal.kind == JournalKind::Database) {
+        return UndoDatabaseChange(lastJournal);
+    }
     EnumerateCards(runCards, lastJournal.category, kOrderByPosition);
     static char leftAlone[kLeftAloneSize];
     static char note[kLeftAloneSize + 256];
@@ -551,7 +556,9 @@ RunOutcome RunUndo() {
 bool LastRunCategory(int* category) {
     static Journal journal;
     static char reason[kJournalReasonSize];
-    if (LoadJournal(journal, reason, sizeof reason, true) != JournalLoad::Loaded) {
+    // A change of the COM database names no cards.
+    if (LoadJournal(journal, reason, sizeof reason, true) != JournalLoad::Loaded ||
+        journal.kind == JournalKind::Database) {
         return false;
     }
     *category = journal.category;
@@ -573,6 +580,21 @@ bool RecoverInterruptedRun(Recovery& recovery) {
         return false;
     }
     recovery.found = true;
+    if (lastJournal.kind == JournalKind::Database) {
+        // Nothing to switch on: the numbers it changed are in the journal,
+        // and undo puts them back.
+        recovery.database = true;
+        recovery.ports = lastJournal.numberCount;
+        for (unsigned i = 0; i < lastJournal.numberCount; ++i) {
+            recovery.renamed += lastJournal.numbers[i].changed ? 1 : 0;
+        }
+        LogMessage(kLogRecoveryDatabase, recovery.ports, recovery.renamed);
+        if (WriteJournalStep(JournalStep::Recovered, 0, 0)) {
+            LogMessage(kLogRecoveryClosed);
+        }
+        ReleaseRunLock();
+        return true;
+    }
     recovery.undo = lastJournal.kind == JournalKind::Undo;
     recovery.ports = lastJournal.portCount;
     EnumerateCards(runCards, lastJournal.category, kOrderByPosition);

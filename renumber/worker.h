@@ -37,6 +37,7 @@ struct Recovery {
     char reason[kJournalReasonSize];
     bool found;
     bool undo;              // that run was an undo: undo now finishes it
+    bool database;          // that run changed the COM database: ports and renamed count its numbers
     unsigned ports;         // in that run's mapping
     unsigned renamed;       // of those, renamed (undo can put them back)
     unsigned missingCards;  // switched off by it and not found to switch on
@@ -48,7 +49,7 @@ struct Recovery {
 bool RecoverInterruptedRun(Recovery& recovery);
 
 // The category the last run's cards were enumerated under; false without a
-// usable journal.
+// usable journal, or when the last change was one of the COM database.
 bool LastRunCategory(int* category);
 
 // A run for the worker thread: what to run, and who hears of its end.

@@ -122,14 +122,40 @@ constexpr inline char kTextCardsChanged[] =
     "多串卡在列出之后已改变(另一个串口号修改或设备插拔),本次修改未开始,未做任何修改.请重新查看多串卡列表后再试.";
 constexpr inline char kLogCardsChanged[] = "多串卡在列出之后已改变,本次修改未开始.";
 
+/* Who holds the claimed numbers; stale claims; changes of the COM database undone. */
+constexpr inline char kTextClaimsHeading[] = "***COM数据库中已分配的串口号(数据库共%u个号码):\r\n";
+constexpr inline char kTextUnclaimedHeading[] = "***有串口使用但COM数据库中未分配的串口号:\r\n";
+constexpr inline char kTextClaimsNone[] = "(无)\r\n";
+constexpr inline char kTextClaimsOverflow[] = "(本机串口过多,只列出了前%u个)\r\n";
+constexpr inline char kTextClaimLine[] = "COM%u: %s, %s\r\n";
+constexpr inline char kTextHolderCard[] = "多串卡%u#P%u(%s)";
+constexpr inline char kTextHolderPresent[] = "本机串口(%s)";
+constexpr inline char kTextHolderAbsent[] = "当前不在的设备(%s),返回时将再用此号,保留";
+constexpr inline char kTextHolderNone[] = "无设备使用,可释放";
+constexpr inline char kTextHolderSystem[] = "无设备使用,系统保留号,不释放";
+constexpr inline char kTextStaleAsk[] =
+    "以下串口号在COM数据库中已分配,但本机没有任何串口使用它们:\n%s\n是否将它们设为<未使用/空闲>状态?";
+constexpr inline char kTextStaleAbsentKept[] = "\n以下号码属于当前不在、返回时会再用其号码的设备,保留不变:%s";
+constexpr inline char kTextStalePreview[] = "***无设备使用的已分配串口号(预览,未做任何修改):%s\n";
+constexpr inline char kTextNoStaleClaims[] = "COM数据库中没有无设备使用的已分配串口号,未做任何修改.";
+constexpr inline char kLogStaleFound[] = "无设备使用的已分配串口号:%s";
+constexpr inline char kLogUndoDatabase[] = "撤销上次COM数据库修改:%u个串口号...";
+constexpr inline char kLogUndoNumbersLeftAlone[] = "以下串口号在上次修改之后已被其他程序改变,未撤销:%s";
+constexpr inline char kTextUndoNumbersLeftAlone[] = "\n以下串口号在上次修改之后已被其他程序改变,未撤销:%s";
+constexpr inline char kTextOfferUndoDatabase[] =
+    "上次COM数据库修改未完成(程序中途结束).\n其中%u个串口号已修改,是否撤销这些修改?";
+constexpr inline char kTextRecoveredDatabase[] =
+    "上次COM数据库修改未完成(程序中途结束);其中%u个串口号已修改,可用 /undo 撤销.\n";
+constexpr inline char kLogRecoveryDatabase[] = "发现上次未完成的COM数据库修改:共%u个串口号,已修改%u个.";
+
 /* The command line. */
 constexpr inline char kTextAnsweredYes[] = "(/yes: 继续)";
 constexpr inline char kTextNotAnswered[] = "(未给出/yes: 已停止,未做任何修改)";
 constexpr inline char kTextUsageLine[] =
     "用法: Kestrova_X64.EXE /list [/json] | /renumber (/card N | /port N:M | /all) [/start COMn] [/plan seq|hub] "
     "[/up 1,2,.. | /up off] [/down 1,2,.. | /down off] [/category all|usb|pci|other] [/order position|ports] [/yes] "
-    "[/preview] | /export FILE [/category ...] | /check FILE [/json] | /apply FILE [/yes] [/preview] | /undo [/yes] | "
-    "/version | /help\n";
+    "[/preview] | /list /claims [/json] | /release-stale [/yes] [/preview] | /export FILE [/category ...] | "
+    "/check FILE [/json] | /apply FILE [/yes] [/preview] | /undo [/yes] | /version | /help\n";
 constexpr inline char kTextUsageDetails[] =
     "  /list              列出多串卡和串口(COM名称和号码,位置,号码是否已被分配); /json 输出JSON\n"
     "  /renumber          修改串口号: /card N 第N个多串卡, /port N:M 第N个多串卡的第M个串口, /all 所有多串卡\n"
@@ -139,11 +165,14 @@ constexpr inline char kTextUsageDetails[] =
     "  /category, /order  多串卡类别(默认usb)和排列方式(默认position)\n"
     "  /yes               回答所有问题为继续;没有 /yes 时,需要提问的修改不会进行\n"
     "  /preview           只显示串口号分配,不做任何修改\n"
+    "  /list /claims      COM数据库中已分配的串口号及其使用者(多串卡,本机串口,当前不在的设备,无),\n"
+    "                     以及有串口使用但未分配的号码; /json 输出JSON\n"
+    "  /release-stale     释放无设备使用的已分配串口号(COM1/COM2和当前不在的设备的号码保留)\n"
     "  /export FILE       把多串卡的串口号布局(按物理位置)写入FILE(- 为标准输出);默认所有类别\n"
     "  /check FILE        检查本机是否符合布局(0 相符, 1 不符);/json 输出JSON\n"
     "  /apply FILE        按布局修改串口号,只修改与布局不同的串口(FILE 为 - 时读标准输入)\n"
     "  /dsc               /export, /check, /apply 输出配置资源(DSC)读取的JSON状态\n"
-    "  /undo              撤销上次完成的修改\n"
+    "  /undo              撤销上次完成的修改(串口号修改或COM数据库修改)\n"
     "  /version           显示版本(如 Kestrova 1.2.0)\n"
     "退出码: 0 完成, 1 有串口修改失败, 2 参数错误, 3 问题被拒绝或未回答, 4 无事可做(无多串卡,未选择),\n"
     "        5 另一个修改正在进行, 6 未能启动64位程序, 7 布局中有多串卡不存在(其余已修改),\n"
@@ -156,17 +185,18 @@ constexpr inline char kCliRepeated[] = "重复的参数";
 constexpr inline char kCliMissingValue[] = "缺少参数值";
 constexpr inline char kCliBadCard[] = "/card 需要多串卡序号 1-64";
 constexpr inline char kCliBadPort[] = "/port 需要 多串卡序号:串口序号,如 1:2";
-constexpr inline char kCliBadStart[] = "/start 需要 COM1-COM256";
+constexpr inline char kCliBadStart[] = "/start 需要 COM1-COM4096";
 constexpr inline char kCliBadPlan[] = "/plan 需要 seq 或 hub";
 constexpr inline char kCliBadHubPorts[] = "Hub端口需要 1-8 的列表(如 1,2,3,4)或 off";
 constexpr inline char kCliBadCategory[] = "/category 需要 all, usb, pci 或 other";
 constexpr inline char kCliBadOrder[] = "/order 需要 position 或 ports";
 constexpr inline char kCliNoCommand[] =
-    "需要 /list, /renumber, /preview, /undo, /export, /check, /apply, /version 或 /help 之一";
+    "需要 /list, /renumber, /preview, /undo, /release-stale, /export, /check, /apply, /version 或 /help 之一";
 constexpr inline char kCliVersionAlone[] = "/version 不带其他参数";
 constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list 和 /check";
-constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber 和 /apply";
-constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber, /apply 和 /undo";
+constexpr inline char kCliClaimsOnlyList[] = "/claims 只用于 /list";
+constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber, /apply 和 /release-stale";
+constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber, /apply, /undo 和 /release-stale";
 constexpr inline char kCliNotForUndo[] = "/category 只用于 /list, /renumber 和 /export; /order 只用于 /list 和 /renumber";
 constexpr inline char kCliDscOnlyLayouts[] = "/dsc 只用于 /export, /check 和 /apply";
 constexpr inline char kCliJsonOrDsc[] = "/check 带 /json 或 /dsc 之一";

@@ -11,6 +11,7 @@
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
 #include "kestrova_version.h"
+#include "renumber/claims.h"
 #include "resources/strings.h"
 #include "services/reporter.h"
 #include "text/bounded_text.h"
@@ -147,7 +148,79 @@ bool PrintJson(const PortUsageBits& bits) {
     }
 }
 
+// The classification /list /claims /json writes; too big for a stack.
+DeviceTable claimCards;
+HolderTable claimHolders;
+
+nlohmann::json HolderJson(unsigned number, bool claimed) {
+    const NumberHolder* holder = HolderOf(claimHolders, number);
+    nlohmann::json entry = {{"number", number},
+                            {"holder", HolderWord(holder != nullptr ? holder->holder : Holder::None)}};
+    if (claimed) {
+        entry["stale"] = IsStaleClaim(claimHolders, number);
+    }
+    if (holder == nullptr) {
+        return entry;
+    }
+    if (holder->holder == Holder::Card) {
+        const PortRecord& port = claimCards.slots[holder->card].ports[holder->port];
+        entry["card"] = holder->card + 1;
+        entry["port"] = holder->port + 1;
+        entry["name"] = Field(port.portName);
+        entry["description"] = holder->device;
+    } else {
+        entry["device"] = holder->device;
+    }
+    return entry;
+}
+
+// The claims in a form for scripts: every claimed number with its holder,
+// then every number a port holds that is not claimed. Card numbers are those
+// of /list /category all.
+bool PrintClaimsJson() {
+    using Json = nlohmann::json;
+    try {
+        ClassifyMachine(claimCards, claimHolders);
+        PortUsageBits bits;
+        ReadPortUsage(bits);
+        unsigned numbers = 0;
+        if (ComDbGetSize(comDb.load(), &numbers) != 0) {
+            numbers = kComNumberRows;
+        }
+        Json claims = Json::array();
+        for (unsigned n = 1; n <= kMaxComDbNumbers; ++n) {
+            if (IsNumberClaimed(bits, n)) {
+                claims.push_back(HolderJson(n, true));
+            }
+        }
+        Json unclaimed = Json::array();
+        for (unsigned n = 1; n <= 0xFFFF; ++n) {
+            const NumberHolder* holder = HolderOf(claimHolders, n);
+            if (holder != nullptr && holder->holder != Holder::Absent && !IsNumberClaimed(bits, n)) {
+                unclaimed.push_back(HolderJson(n, false));
+            }
+        }
+        Json root = {{"databaseSize", numbers},
+                     {"claims", claims},
+                     {"unclaimed", unclaimed},
+                     {"complete", !claimHolders.overflow}};
+        std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace);
+        text += '\n';
+        Print(text.c_str());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 int List(const CliOptions& options) {
+    if (options.claims) {
+        if (options.json) {
+            return PrintClaimsJson() ? kExitDone : kExitPortFailed;
+        }
+        ShowClaims();
+        return kExitDone;
+    }
     PortUsageBits bits;
     ReadPortUsage(bits);
     if (options.json) {
@@ -300,7 +373,9 @@ void RecoverAtStart() {
     if (!found) {
         return;
     }
-    if (recovery.missingCards > 0) {
+    if (recovery.database) {
+        FormatText(text, sizeof text, kTextRecoveredDatabase, recovery.renamed);
+    } else if (recovery.missingCards > 0) {
         FormatText(text, sizeof text, kTextRecoveredCardsMissing, recovery.missingCards, recovery.renamed);
     } else if (recovery.undo && recovery.renamed < recovery.ports) {
         FormatText(text, sizeof text, kTextRecoveredUndoUnattended, recovery.renamed);
@@ -333,6 +408,8 @@ int Execute(const CliOptions& options) {
         return Check(options);
     case CliCommand::Apply:
         return Apply(options);
+    case CliCommand::ReleaseStale:
+        return ExitCodeOf(ReleaseStaleHere(options.preview));
     case CliCommand::Help:
     case CliCommand::Version:
         break;

@@ -18,12 +18,14 @@ enum class Option : std::uint8_t {
     List,
     Renumber,
     Undo,
+    ReleaseStale,
     Export,
     Check,
     Apply,
     Dsc,
     Preview,
     Json,
+    Claims,
     Yes,
     All,
     Card,
@@ -41,6 +43,7 @@ enum Slot : std::uint8_t {
     kSlotCommand,
     kSlotPreview,
     kSlotJson,
+    kSlotClaims,
     kSlotDsc,
     kSlotYes,
     kSlotScope,
@@ -61,8 +64,9 @@ enum : unsigned {
     kWithExport = 8,
     kWithCheck = 16,
     kWithApply = 32,
+    kWithRelease = 64,
     kWithLayouts = kWithExport | kWithCheck | kWithApply,
-    kWithAll = 63,
+    kWithAll = 127,
 };
 
 struct OptionEntry {
@@ -81,13 +85,15 @@ constexpr OptionEntry kOptions[] = {
     {"list", Option::List, kSlotCommand, false, kWithAll, nullptr},
     {"renumber", Option::Renumber, kSlotCommand, false, kWithAll, nullptr},
     {"undo", Option::Undo, kSlotCommand, false, kWithAll, nullptr},
+    {"release-stale", Option::ReleaseStale, kSlotCommand, false, kWithAll, nullptr},
     {"export", Option::Export, kSlotCommand, true, kWithAll, nullptr},
     {"check", Option::Check, kSlotCommand, true, kWithAll, nullptr},
     {"apply", Option::Apply, kSlotCommand, true, kWithAll, nullptr},
     {"json", Option::Json, kSlotJson, false, kWithList | kWithCheck, kCliJsonOnlyList},
+    {"claims", Option::Claims, kSlotClaims, false, kWithList, kCliClaimsOnlyList},
     {"dsc", Option::Dsc, kSlotDsc, false, kWithLayouts, kCliDscOnlyLayouts},
-    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber | kWithApply, kCliPreviewOnlyRenumber},
-    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo | kWithApply, kCliYesOnly},
+    {"preview", Option::Preview, kSlotPreview, false, kWithRenumber | kWithApply | kWithRelease, kCliPreviewOnlyRenumber},
+    {"yes", Option::Yes, kSlotYes, false, kWithRenumber | kWithUndo | kWithApply | kWithRelease, kCliYesOnly},
     {"category", Option::Category, kSlotCategory, true, kWithList | kWithRenumber | kWithExport, kCliNotForUndo},
     {"order", Option::Order, kSlotOrder, true, kWithList | kWithRenumber, kCliNotForUndo},
     {"all", Option::All, kSlotScope, false, kWithRenumber, kCliRenumberOnly},
@@ -187,10 +193,11 @@ bool ReadWord(const char* text, const char* const (&words)[N], int* index) {
     return false;
 }
 
-// "COM7", "com7" or "7".
+// "COM7", "com7" or "7": any number the COM database can hold, past the
+// start list's 256 rows.
 bool ReadComNumber(const char* text, unsigned* number) {
     const char* digits = SameWord(std::string_view(text).substr(0, 3), "com") ? text + 3 : text;
-    return WholeNumber(digits, kComNumberRows, number);
+    return WholeNumber(digits, kMaxComDbNumbers, number);
 }
 
 bool Fail(char* error, std::size_t size, const char* what, const char* argument) {
@@ -270,6 +277,9 @@ void ApplyFlag(Option option, CliOptions& options) {
     case Option::Undo:
         options.command = CliCommand::Undo;
         break;
+    case Option::ReleaseStale:
+        options.command = CliCommand::ReleaseStale;
+        break;
     case Option::Export:
         options.command = CliCommand::Export;
         break;
@@ -281,6 +291,9 @@ void ApplyFlag(Option option, CliOptions& options) {
         break;
     case Option::Json:
         options.json = true;
+        break;
+    case Option::Claims:
+        options.claims = true;
         break;
     case Option::Dsc:
         options.dsc = true;
@@ -307,6 +320,8 @@ unsigned CommandBit(CliCommand command) {
         return kWithRenumber;
     case CliCommand::Undo:
         return kWithUndo;
+    case CliCommand::ReleaseStale:
+        return kWithRelease;
     case CliCommand::Export:
         return kWithExport;
     case CliCommand::Check:

@@ -7,11 +7,12 @@
 #include "renumber/plan.h"
 #include "renumber/run.h"
 
-enum class CliCommand { Help, List, Renumber, Undo, Version, Export, Check, Apply };
+enum class CliCommand { Help, List, Renumber, Undo, Version, ReleaseStale, Export, Check, Apply };
 
 struct CliOptions {
     CliCommand command;
     bool json;
+    bool claims;  // /list /claims: the COM database's claims and their holders
     bool yes;
     bool preview;
     bool dsc;                // the output a configuration resource reads

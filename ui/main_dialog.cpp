@@ -153,11 +153,22 @@ void RecoverAtStart() {
     ListLastRunCategory();
     if (recovery.renamed > 0 && (!recovery.undo || recovery.renamed < recovery.ports)) {
         char text[kQuestionSize];
-        FormatText(text, sizeof text, recovery.undo ? kTextOfferFinishUndo : kTextOfferUndo, recovery.renamed);
+        FormatText(text, sizeof text,
+                   recovery.database ? kTextOfferUndoDatabase
+                   : recovery.undo   ? kTextOfferFinishUndo
+                                     : kTextOfferUndo,
+                   recovery.renamed);
         if (ShowProgramBox(mainDialog, text, kBoxInfoYesNo) == kAnswerYes) {
             StartUndo();
         }
     }
+}
+
+// Frees the claimed numbers nothing holds, after its question; the start
+// list then shows them free.
+void ReleaseStale() {
+    ReleaseStaleHere(false);
+    FillStartNumbers(false);
 }
 
 void ShowDeviceManager() {
@@ -226,6 +237,12 @@ intptr_t OnCommand(Window window, unsigned message, uintptr_t wParam, intptr_t l
         return 0;
     case IDM_APPLY_LAYOUT:
         ApplyLayoutFile(window);
+        return 0;
+    case IDM_CLAIMS:
+        ShowClaims();
+        return 0;
+    case IDM_RELEASE_STALE:
+        ReleaseStale();
         return 0;
     case IDC_PORT_LIST:
         if (code == kListSelChange || code == kListSelCancel) {

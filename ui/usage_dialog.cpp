@@ -1,7 +1,7 @@
 #include "ui/usage_dialog.h"
 
 #include "comdb/number_usage.h"
-#include "comdb/ranges.h"
+#include "renumber/usage_change.h"
 #include "resources/ids.h"
 #include "ui/dialog_reporter.h"
 

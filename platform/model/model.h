@@ -116,8 +116,14 @@ std::vector<std::string> ModelRunCommands();
 void ModelSetWow64(int state);
 
 // ---- COM port database ----
-constexpr inline unsigned kModelComDbNumbers = 4096;
+constexpr inline unsigned kModelComDbNumbers = kMaxComDbNumbers;
+// Claiming a number past the database's end grows it (256 numbers at the
+// start) in steps of 1024, as a claim does.
 void ModelComDbSetClaimed(unsigned number, bool claimed);
+// The database's size in numbers, as ComDbGetSize reports it; the bits past
+// it are not reported.
+void ModelComDbSetSize(unsigned numbers);
+unsigned ModelComDbSize();
 bool ModelComDbIsClaimed(unsigned number);
 // A nonzero result makes every ComDbOpen fail with it (the handle is left
 // invalid); 0 lets them succeed again.
@@ -129,6 +135,13 @@ void ModelComDbFailWrites(long result);
 // number (claims it when free, releases it when claimed).
 void ModelComDbRival(unsigned trigger, unsigned number);
 int ModelComDbOpenCount();
+
+// ---- serial ports the system knows ----
+// A value of the serial device map: device "\\Device\\Serial6", data "COM7".
+void ModelAddSerialMapValue(const char* device, const char* portName);
+// A DOS device name ("COM7") and what it stands for.
+void ModelAddDosPortName(const char* name, const char* target);
+void ModelAddPortsClassDevice(const char* instance, const char* portName, bool present);
 
 // ---- device notifications ----
 int ModelUsbRegistrations();

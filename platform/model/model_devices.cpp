@@ -1,6 +1,7 @@
-// Devices: the scripted results of opening ports, the COM port database and
-// USB device interface notifications.
+// Devices: the scripted results of opening ports, the COM port database, the
+// serial ports the system knows and USB device interface notifications.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/model/model_state.h"
@@ -22,6 +23,33 @@ void RunComDbRivalLocked(unsigned number) {
         S().comDb[(S().comDbRivalNumber - 1) / 8] ^= static_cast<std::uint8_t>(1u << ((S().comDbRivalNumber - 1) % 8));
         S().comDbRivalTrigger = 0;
     }
+}
+
+// A claim past the database's end grows it, as Windows does.
+void GrowComDbLocked(unsigned number) {
+    while (S().comDbNumbers < number) {
+        S().comDbNumbers = S().comDbNumbers < 1024 ? 1024 : S().comDbNumbers + 1024;
+    }
+}
+
+unsigned CopyPorts(const std::vector<SystemPort>& from, SystemPort* ports, unsigned capacity) {
+    std::lock_guard lock(Lock());
+    unsigned count = 0;
+    for (const SystemPort& port : from) {
+        if (count == capacity) {
+            break;
+        }
+        ports[count++] = port;
+    }
+    return count;
+}
+
+SystemPort MakePort(const char* device, const char* portName, bool present) {
+    SystemPort port{};
+    std::snprintf(port.device, sizeof port.device, "%s", device != nullptr ? device : "");
+    std::snprintf(port.portName, sizeof port.portName, "%s", portName != nullptr ? portName : "");
+    port.present = present;
+    return port;
 }
 
 }  // namespace
@@ -60,12 +88,21 @@ long ComDbOpen(ComDbHandle* handle) {
     return failure;
 }
 
+long ComDbGetSize(ComDbHandle handle, unsigned* numbers) {
+    if (handle != ValidComDb() || numbers == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    std::lock_guard lock(Lock());
+    *numbers = S().comDbNumbers;
+    return 0;
+}
+
 long ComDbGetUsageBits(ComDbHandle handle, std::uint8_t* bits, unsigned size) {
     if (handle != ValidComDb() || bits == nullptr) {
         return kErrorInvalidParameter;
     }
     std::lock_guard lock(Lock());
-    std::size_t copied = std::min<std::size_t>(size, kComDbBytes);
+    std::size_t copied = std::min<std::size_t>(size, S().comDbNumbers / 8);
     std::memcpy(bits, S().comDb.data(), copied);
     std::memset(bits + copied, 0, size - copied);
     return 0;
@@ -85,6 +122,7 @@ long ComDbClaim(ComDbHandle handle, unsigned number) {
     if ((byte & bit) != 0) {
         return kErrorSharingViolation;
     }
+    GrowComDbLocked(number);
     byte = static_cast<std::uint8_t>(byte | bit);
     return 0;
 }
@@ -101,6 +139,16 @@ long ComDbRelease(ComDbHandle handle, unsigned number) {
     std::uint8_t& byte = S().comDb[(number - 1) / 8];
     byte = static_cast<std::uint8_t>(byte & ~(1u << ((number - 1) % 8)));
     return 0;
+}
+
+// ---- serial ports the system knows ----
+
+unsigned ReadSerialDeviceMap(SystemPort* ports, unsigned capacity) { return CopyPorts(S().serialMap, ports, capacity); }
+
+unsigned ReadDosPortNames(SystemPort* ports, unsigned capacity) { return CopyPorts(S().dosPorts, ports, capacity); }
+
+unsigned ReadPortsClassDevices(SystemPort* ports, unsigned capacity) {
+    return CopyPorts(S().portsClass, ports, capacity);
 }
 
 // ---- device notifications ----
@@ -137,9 +185,22 @@ void ModelComDbSetClaimed(unsigned number, bool claimed) {
         return;
     }
     std::lock_guard lock(Lock());
+    if (claimed) {
+        GrowComDbLocked(number);
+    }
     std::uint8_t& byte = S().comDb[(number - 1) / 8];
     auto bit = static_cast<std::uint8_t>(1u << ((number - 1) % 8));
     byte = static_cast<std::uint8_t>(claimed ? (byte | bit) : (byte & ~bit));
+}
+
+void ModelComDbSetSize(unsigned numbers) {
+    std::lock_guard lock(Lock());
+    S().comDbNumbers = numbers;
+}
+
+unsigned ModelComDbSize() {
+    std::lock_guard lock(Lock());
+    return S().comDbNumbers;
 }
 
 bool ModelComDbIsClaimed(unsigned number) {
@@ -148,6 +209,21 @@ bool ModelComDbIsClaimed(unsigned number) {
     }
     std::lock_guard lock(Lock());
     return (S().comDb[(number - 1) / 8] & (1u << ((number - 1) % 8))) != 0;
+}
+
+void ModelAddSerialMapValue(const char* device, const char* portName) {
+    std::lock_guard lock(Lock());
+    S().serialMap.push_back(MakePort(device, portName, true));
+}
+
+void ModelAddDosPortName(const char* name, const char* target) {
+    std::lock_guard lock(Lock());
+    S().dosPorts.push_back(MakePort(target, name, true));
+}
+
+void ModelAddPortsClassDevice(const char* instance, const char* portName, bool present) {
+    std::lock_guard lock(Lock());
+    S().portsClass.push_back(MakePort(instance, portName, present));
 }
 
 void ModelComDbFailOpen(long result) {

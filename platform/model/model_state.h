@@ -183,11 +183,16 @@ struct State {
     int wow64 = 0;
 
     std::array<std::uint8_t, kComDbBytes> comDb{};
+    unsigned comDbNumbers = 256;  // the database's size; claims past it grow it in steps of 1024
     long comDbOpenFailure = 0;
     long comDbWriteFailure = 0;
     unsigned comDbRivalTrigger = 0;  // a claim or release of this number...
     unsigned comDbRivalNumber = 0;   // ...lets another program flip this one first
     int comDbOpens = 0;
+
+    std::vector<SystemPort> serialMap;
+    std::vector<SystemPort> dosPorts;
+    std::vector<SystemPort> portsClass;
 
     int usbRegistrations = 0;
     int usbUnregistrations = 0;

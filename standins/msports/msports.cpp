@@ -341,4 +341,27 @@ LONG WINAPI ComDBReleasePort(HCOMDB hComDB, DWORD ComNumber) {
     return StoreBitmap(slot->key, map);
 }
 
+// Grows the database to newSize numbers, a multiple of 1024 above its size
+// and at most 4096; the new numbers are free.
+LONG WINAPI ComDBResizeDatabase(HCOMDB hComDB, DWORD NewSize) {
+    ComDbSlot* slot = SlotFromHandle(hComDB);
+    if (!slot || NewSize % resizeStep != 0)
+        return ERROR_INVALID_PARAMETER;
+
+    DatabaseLock lock(slot->mutex);
+    if (lock.result != ERROR_SUCCESS)
+        return lock.result;
+    PortBitmap map;
+    LONG result = LoadBitmap(slot->key, map);
+    if (result != ERROR_SUCCESS)
+        return result;
+    if (NewSize <= map.portCount || NewSize > COMDB_MAX_PORTS_ARBITRATED)
+        return ERROR_BAD_LENGTH;
+    result = RefuseForeignValue(map, "ComDBResizeDatabase", NewSize);
+    if (result != ERROR_SUCCESS)
+        return result;
+    map.portCount = NewSize;
+    return StoreBitmap(slot->key, map) == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
 }  // extern "C"

@@ -91,7 +91,7 @@ TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
     const char* bad[] = {
         "", "/frobnicate", "list", "/list /undo", "/list /list", "/renumber", "/renumber /card", "/renumber /card 0",
         "/renumber /card 65", "/renumber /card 1x", "/renumber /card 1 /all", "/renumber /port 1",
-        "/renumber /port 1:65", "/renumber /card 1 /start COM257", "/renumber /card 1 /start LPT1",
+        "/renumber /port 1:65", "/renumber /card 1 /start COM4097", "/renumber /card 1 /start LPT1",
         "/renumber /card 1 /plan zigzag", "/renumber /card 1 /down 1,2", "/renumber /card 1 /plan hub /down 9",
         "/renumber /card 1 /plan hub /down 1,,2", "/renumber /card 1 /plan hub /category pci",
         "/renumber /card 1 /plan hub /up 1 /down off", "/renumber /card 1 /json", "/list /yes", "/list /card 1",
@@ -161,7 +161,8 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     nlohmann::json begin = nlohmann::json::parse(whole.substr(whole.find('{')));
     using Change = void (*)(nlohmann::json&);
     const std::pair<const char*, Change> foreign[] = {
-        {"version", [](nlohmann::json& j) { j["version"] = 4; }},
+        {"version", [](nlohmann::json& j) { j["version"] = 5; }},
+        {"a rename as a database change", [](nlohmann::json& j) { j["kind"] = "comdb"; }},
         {"old number 0", [](nlohmann::json& j) { j["ports"][1]["number"] = 0; }},
         {"a port listed twice", [](nlohmann::json& j) { j["ports"][1]["port"] = 0; }},
         {"slot", [](nlohmann::json& j) { j["cards"][0]["slot"] = 64; }},
@@ -179,6 +180,9 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         EXPECT_FALSE(Read(Record(changed), read, &why)) << what;
         EXPECT_EQ(why, kTextJournalForeign) << what;
     }
+    nlohmann::json third = begin;
+    third["version"] = 3;
+    EXPECT_TRUE(Read(Record(third), read)) << "a record of version 3 reads";
     for (const nlohmann::json& badStep :
          {nlohmann::json{{"step", "renamed"}, {"port", 3}},
           nlohmann::json{{"step", "temp"}, {"port", 0}, {"number", 0}},

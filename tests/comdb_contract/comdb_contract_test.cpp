@@ -11,6 +11,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <ddk/msports.h>
 #else
 #include "platform/model/model.h"
 #endif
@@ -105,7 +107,59 @@ TEST_F(ComDbContract, NumbersOutsideTheDatabaseAndForeignHandlesAreRefused) {
     EXPECT_EQ(ComDbClaim(db, 4096), kSharingViolation);
 }
 
+TEST_F(ComDbContract, TheSizeStartsAt256AndAClaimPastItGrowsItInStepsOf1024) {
+    unsigned numbers = 0;
+    ASSERT_EQ(ComDbGetSize(db, &numbers), 0);
+    EXPECT_EQ(numbers, 256u);
+    ASSERT_EQ(ComDbClaim(db, 256), 0);
+    ASSERT_EQ(ComDbGetSize(db, &numbers), 0);
+    EXPECT_EQ(numbers, 256u);
+    ASSERT_EQ(ComDbClaim(db, 1025), 0);
+    ASSERT_EQ(ComDbGetSize(db, &numbers), 0);
+    EXPECT_EQ(numbers, 2048u);
+    EXPECT_EQ(ComDbGetSize(InvalidComDb(), &numbers), kInvalidParameter);
+}
+
 #if defined(_WIN32)
+// A database of 256, 1024 or 4096 numbers as Windows keeps it: the value's
+// bytes are its size. Resizing grows it in steps of 1024 and keeps its bits.
+// A bitmap of bytes bytes with one byte set.
+Value Bitmap(DWORD bytes, DWORD at, BYTE bits) {
+    Value value;
+    value.status = ERROR_SUCCESS;
+    value.type = REG_BINARY;
+    value.size = bytes;
+    std::memset(value.data, 0, bytes);
+    value.data[at] = bits;
+    return value;
+}
+
+TEST_F(ComDbContract, TheStandInReadsEachSizeAndResizesInSteps) {
+    for (DWORD bytes : {32u, 128u, 512u}) {
+        WriteValue(Bitmap(bytes, bytes - 1, 0x80));  // the last number claimed
+        unsigned numbers = 0;
+        ASSERT_EQ(ComDbGetSize(db, &numbers), 0);
+        EXPECT_EQ(numbers, bytes * 8);
+        std::uint8_t all[512] = {};
+        ASSERT_EQ(ComDbGetUsageBits(db, all, sizeof all), 0);
+        EXPECT_EQ(all[bytes - 1], 0x80) << bytes;
+        EXPECT_EQ(ComDbClaim(db, bytes * 8), kSharingViolation) << bytes;
+    }
+    WriteValue(Bitmap(32, 3, 0x01));  // COM25
+    auto resize = reinterpret_cast<LONG(WINAPI*)(HCOMDB, DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msports.dll"), "ComDBResizeDatabase")));
+    ASSERT_NE(resize, nullptr);
+    HCOMDB handle = static_cast<HCOMDB>(db);
+    EXPECT_EQ(resize(handle, 1000), kInvalidParameter);
+    EXPECT_EQ(resize(handle, 5120), ERROR_BAD_LENGTH);
+    EXPECT_EQ(resize(handle, 1024), ERROR_SUCCESS);
+    EXPECT_EQ(resize(handle, 1024), ERROR_BAD_LENGTH);
+    EXPECT_EQ(resize(static_cast<HCOMDB>(InvalidComDb()), 2048), kInvalidParameter);
+    const Value stored = ReadValue();
+    ASSERT_EQ(stored.size, 128u);
+    EXPECT_EQ(std::memcmp(stored.data, Bitmap(128, 3, 0x01).data, 128), 0) << "its bits kept, the new numbers free";
+}
+
 // Run by the test below in a process of its own.
 TEST(ComDbChild, DISABLED_ClaimsSeventySeven) {
     ComDbHandle db = InvalidComDb();

@@ -156,7 +156,7 @@ void DescribeBox(HWND box) {
 
 // ---- the COM port database: the registry value Windows keeps it in ----
 
-constexpr int kNumbers = 256;
+constexpr int kNumbers = 4096;  // the biggest database; a new one holds 256
 const wchar_t* const kComDbKey = L"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
 
 // claimed[n] for COMn; no value yet means all free.
@@ -172,16 +172,22 @@ bool ReadComDb(std::vector<bool>* claimed) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-// comdb [LIST]: with LIST ("1,3-17,20" or "none") replaces the database;
-// prints the claimed numbers and the first free one from COM3.
+// comdb [LIST [NUMBERS]]: with LIST ("1,3-17,20" or "none") replaces the
+// database, of NUMBERS numbers (256, the default, to 4096); prints the
+// claimed numbers and the first free one from COM3.
 int CommandComDb(const Args& a) {
     if (!a.empty()) {
         BYTE bits[kNumbers / 8] = {};
+        const long size = a.size() > 1 ? std::strtol(a[1].c_str(), nullptr, 10) : 256;
+        if (size < 256 || size > kNumbers || size % 256 != 0) {
+            Line("error: bad database size " + a[1]);
+            return 2;
+        }
         for (const char* p = a[0].c_str(); a[0] != "none" && *p != '\0';) {
             char* end = nullptr;
             const long first = std::strtol(p, &end, 10);
             const long last = *end == '-' ? std::strtol(end + 1, &end, 10) : first;
-            if (first < 1 || last > kNumbers || first > last || (*end != ',' && *end != '\0')) {
+            if (first < 1 || last > size || first > last || (*end != ',' && *end != '\0')) {
                 Line("error: bad number list " + a[0]);
                 return 2;
             }
@@ -189,7 +195,8 @@ int CommandComDb(const Args& a) {
                 bits[(n - 1) / 8] |= static_cast<BYTE>(1u << ((n - 1) % 8));
             p = *end == ',' ? end + 1 : end;
         }
-        if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, kComDbKey, L"ComDB", REG_BINARY, bits, sizeof bits) != ERROR_SUCCESS) {
+        if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, kComDbKey, L"ComDB", REG_BINARY, bits, static_cast<DWORD>(size / 8)) !=
+            ERROR_SUCCESS) {
             return Fail("cannot write the COM database");
         }
     }
@@ -224,10 +231,11 @@ int CommandNumberList(const Args& a) {
     std::vector<bool> claimed;
     if (combo == nullptr || !ReadComDb(&claimed))
         return Fail("cannot compare");
-    if (Value(combo, CB_GETCOUNT) != kNumbers)
+    constexpr int rows = 256;  // whatever the database's size
+    if (Value(combo, CB_GETCOUNT) != rows)
         return Fail("not 256 rows");
     int wrong = 0;
-    for (int n = 1; n <= kNumbers; ++n) {
+    for (int n = 1; n <= rows; ++n) {
         const std::string want = "COM" + std::to_string(n) + (claimed[static_cast<size_t>(n)] ? " In use" : "");
         const std::string got = Text(combo, CB_GETLBTEXTLEN, CB_GETLBTEXT, n - 1);
         if (got != want)
