@@ -197,7 +197,8 @@ constexpr inline char kCliJsonOnlyList[] = "/json 只用于 /list 和 /check";
 constexpr inline char kCliClaimsOnlyList[] = "/claims 只用于 /list";
 constexpr inline char kCliPreviewOnlyRenumber[] = "/preview 只用于 /renumber, /apply 和 /release-stale";
 constexpr inline char kCliYesOnly[] = "/yes 只用于 /renumber, /apply, /undo 和 /release-stale";
-constexpr inline char kCliNotForUndo[] = "/category 只用于 /list, /renumber 和 /export; /order 只用于 /list 和 /renumber";
+constexpr inline char kCliNotForUndo[] =
+    "/category 只用于 /list, /renumber 和 /export; /order 只用于 /list 和 /renumber";
 constexpr inline char kCliDscOnlyLayouts[] = "/dsc 只用于 /export, /check 和 /apply";
 constexpr inline char kCliJsonOrDsc[] = "/check 带 /json 或 /dsc 之一";
 constexpr inline char kCliBadLayoutPath[] = "/export, /check, /apply 需要布局文件名, - 为标准输入输出";
@@ -222,8 +223,7 @@ constexpr inline char kLayoutBadField[] = "布局文件第%u个多串卡的 \"%s
 constexpr inline char kLayoutBadPort[] =
     "布局文件第%u个多串卡的第%u个串口项无效(\"port\" 应为 1-64, \"number\" 应为 1-65535)";
 constexpr inline char kLayoutRepeatedPort[] = "布局文件第%u个多串卡的 P%u 出现了不止一次";
-constexpr inline char kLayoutRepeatedNumber[] =
-    "布局文件中 COM%u 出现了不止一次(第%u个多串卡 P%u, 第%u个多串卡 P%u)";
+constexpr inline char kLayoutRepeatedNumber[] = "布局文件中 COM%u 出现了不止一次(第%u个多串卡 P%u, 第%u个多串卡 P%u)";
 constexpr inline char kLayoutTwins[] = "第%u个和第%u个多串卡的标识相同(%s, 位置 %s),布局无法区分它们";
 constexpr inline char kLayoutCardTwice[] = "布局文件第%u个和第%u个多串卡是同一个多串卡(%s, 位置 %s)";
 constexpr inline char kLayoutNoSuchPort[] = "布局文件第%u个多串卡(%s, 位置 %s)只有%u个串口,没有 P%u";
