@@ -91,7 +91,8 @@ TEST(Resources, StringsMenuAndAccelerators) {
     }
     EXPECT_EQ(shown,
               "文件(&F) 106:预览串口号分配(&P)\tCtrl+P 109:撤销上次修改(&U) 0: 110:串口号占用情况(&C) "
-              "111:释放无设备使用的串口号(&R)... 0: 105:退出(&X)\n帮助(&H) 104:关于(&A) ...\n");
+              "111:释放无设备使用的串口号(&R)... 0: 120:导出串口号布局(&E)... 121:按布局文件修改串口号(&L)... 0: "
+              "105:退出(&X)\n帮助(&H) 104:关于(&A) ...\n");
     DestroyMenu(menu);
 
     // Each key as flags/key/command: Alt+/ by its virtual key and Alt+? by
