@@ -36,16 +36,16 @@ case_layouts() {
   expect_comdb 1,3-9,20,40-47
   cli check_again 0 /check "$(layout_file edited.json)"
   contains check_again '布局相符: 布局中的5个多串卡的'
-  # Slow status changes: a card switched off would take seconds.
-  cp "$(cards_now)" "$BB_CASE/cards-applied.json"
+  # The simulator writes its cards file anew (a new file in the old one's
+  # place) only when a card was switched or a port renamed.
+  [ "$(cards_now)" = "$BB_CARDS" ] || fail "the apply left its changes in the change log"
   cp "$(journal)" "$BB_CASE/journal-applied.txt"
-  jq '.statusDelayMs = 4000' "$BB_CASE/cards-applied.json" >"$BB_CARDS"
-  local started=$SECONDS
+  local file
+  file=$(stat -c %i "$BB_CARDS")
   cli apply_again 0 /apply "$(layout_file edited.json)" /yes
   expect apply_again '本机已是布局中的串口号,无需修改,未做任何修改.'
-  [ $((SECONDS - started)) -lt 4 ] || fail "the second apply switched a card"
+  [ ! -e "$BB_CARDS.log" ] && [ "$(stat -c %i "$BB_CARDS")" = "$file" ] || fail "the second apply switched a card"
   cmp "$BB_CASE/journal-applied.txt" "$(journal)" || fail "the second apply changed the journal"
-  jq '.statusDelayMs = 0' "$BB_CASE/cards-applied.json" >"$BB_CARDS"
   cli undo 0 /undo /yes
   diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
   expect_comdb "$bench_comdb"
