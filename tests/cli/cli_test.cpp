@@ -319,6 +319,7 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/renumber /card 1 /start COM20 /yes", [] { ModelSetFileWritesFail(true); }, kExitPortFailed,
          kTextJournalNotSaved},
         {"/preview /card 1 /start COM20", [] {}, kExitDone, "==>COM21"},
+        {"/preview /port 1:2", [] {}, kExitDone, "Port 1-2:COM4==>COM4"},
         {"/renumber /card 3 /start COM20 /yes", [] {}, kExitNothingToDo, "没有第3个多串卡(共2个)."},
         {"/renumber /start COM20", [] {}, kExitBadArguments, ""},
     };
@@ -370,13 +371,36 @@ TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
     EXPECT_EQ(Names(), "COM3 COM21 ") << "the port never reached stays as it is";
 }
 
+// Of two identical cards the recovery switches on the one the run switched
+// off, found by its slot and its ports' names, and not its twin.
+TEST_F(CliTest, RecoverySwitchesOnTheCardOfTheRunAndNotItsTwin) {
+    nlohmann::json twins =
+        nlohmann::json::parse(CardsJson({{.ports = 2, .firstNumber = 20}, {.ports = 2, .firstNumber = 5}}));
+    twins["cards"][1]["usbId"] = twins["cards"][0]["usbId"];
+    twins["cards"][1]["locationText"] = twins["cards"][0]["locationText"];
+    std::ofstream(cardsFile) << twins.dump();
+    SimUseCardsFile(cardsFile.c_str());
+    Journal& open = SampleJournal();
+    open.category = kCategoryUsb;
+    open.cardCount = 1;
+    open.portCount = 2;
+    ModelSetFile(kJournalFile, JournalText(open));
+    EXPECT_EQ(Run("/list"), kExitDone);
+    EXPECT_TRUE(Contains(CallLog(), "Change(0,-1,1,")) << CallLog();
+    EXPECT_FALSE(Contains(CallLog(), "Change(1,")) << CallLog();
+}
+
 // /list and /list /json: every listed card once, each port's number with
 // whether the COM database holds it.
 TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
     ModelComDbSetClaimed(4, true);
     EXPECT_EQ(Run("/list"), kExitDone);
-    EXPECT_TRUE(Contains(Out(), "   1/2# [CDC]: Port 1-1  COM3 (3) 未分配\n   2/2# [VCP]: Port 1-2  COM4 (4) 已分配\n"))
-        << Out();
+    EXPECT_EQ(Out(),
+              " 1#[T2]:Test card 1\n   PortCnt:2 | USBID:USB\\VID_1234&PID_0001 | Vendor:Vendor1 | Location(1):Hub_1\n"
+              "   1/2# [CDC]: Port 1-1  COM3 (3) 未分配\n   2/2# [VCP]: Port 1-2  COM4 (4) 已分配\n"
+              " 2#[T2]:Test card 2\n   PortCnt:2 | USBID:USB\\VID_1234&PID_0002 | Vendor:Vendor2 | Location(2):Hub_2\n"
+              "   1/2# [CDC]: Port 2-1  COM5 (5) 未分配\n   2/2# [VCP]: Port 2-2  COM6 (6) 未分配\n")
+        << "every card with its status line and ports, nothing after the last";
     std::size_t printed = Out().size();
     EXPECT_EQ(Run("/list /json"), kExitDone);
     nlohmann::json list = nlohmann::json::parse(Out().substr(printed));
