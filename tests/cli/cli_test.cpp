@@ -401,8 +401,10 @@ TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
               " 2#[T2]:Test card 2\n   PortCnt:2 | USBID:USB\\VID_1234&PID_0002 | Vendor:Vendor2 | Location(2):Hub_2\n"
               "   1/2# [CDC]: Port 2-1  COM5 (5) 未分配\n   2/2# [VCP]: Port 2-2  COM6 (6) 未分配\n")
         << "every card with its status line and ports, nothing after the last";
+    UseCards({{.ports = 2, .firstNumber = 3, .name = "测试卡"}, {.ports = 2, .firstNumber = 5}});
     std::size_t printed = Out().size();
     EXPECT_EQ(Run("/list /json"), kExitDone);
+    EXPECT_TRUE(Contains(Out().substr(printed), "\"name\": \"测试卡 1\"")) << "UTF-8 as it is, not escaped";
     nlohmann::json list = nlohmann::json::parse(Out().substr(printed));
     ASSERT_EQ(list["cards"].size(), 2u);
     EXPECT_EQ(list["cards"][0]["ports"][1]["claimed"], true);

@@ -178,6 +178,7 @@ TEST_F(LayoutCli, ExportsChecksAndAppliesALayoutAsAScriptEditsIt) {
     ASSERT_EQ(Run("/export x"), kExitDone);
     EXPECT_TRUE(ModelFile("x", &text)) << "a one-letter name is a file";
     ASSERT_TRUE(ModelFile(kFile, &text));
+    EXPECT_EQ(text.substr(0, 12), "{\n  \"cards\":") << "indented for people who read it";
     Json layout = Json::parse(text);
     ASSERT_EQ(layout["cards"].size(), 3u) << "every category";
     EXPECT_EQ(layout["cards"][0],
@@ -208,7 +209,11 @@ TEST_F(LayoutCli, ExportsChecksAndAppliesALayoutAsAScriptEditsIt) {
         "location": "Hub_2", "port": 2, "has": "COM6", "wants": 21})"));
 
     SimClearCalls();
+    ModelComDbSetClaimed(20, true);
+    printed = Out().size();
     EXPECT_EQ(Run("/apply C:\\rig\\layout.json /yes"), kExitDone);
+    EXPECT_TRUE(Contains(Since(printed), std::string("(COM20,)已被分配")) && Contains(Since(printed), kTextAnsweredYes))
+        << Since(printed);
     EXPECT_EQ(Names(), "COM4 COM3 COM20 COM21 COM7 COM8 ");
     EXPECT_EQ(Changes(), 4) << "the third card stays on";
     EXPECT_EQ(Run("/check C:\\rig\\layout.json"), kExitDone);
