@@ -411,6 +411,25 @@ TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
     EXPECT_EQ(list["cards"][1]["ports"][0]["number"], 5);
 }
 
+// /list /claims /json: each claimed number with its holder, for scripts.
+TEST_F(CliTest, ListsTheClaimsWithTheirHolders) {
+    ModelComDbSetSize(1024);
+    ModelComDbSetClaimed(4, true);
+    ModelComDbSetClaimed(30, true);
+    EXPECT_EQ(Run("/list /claims /json"), kExitDone);
+    nlohmann::json claims = nlohmann::json::parse(Out());
+    EXPECT_EQ(claims["databaseSize"], 1024);
+    nlohmann::json byNumber;
+    for (const auto& claim : claims["claims"]) {
+        byNumber[std::to_string(claim["number"].get<int>())] = claim;
+    }
+    EXPECT_EQ(byNumber["4"]["holder"], "card");
+    EXPECT_EQ(byNumber["4"]["card"], 1);
+    EXPECT_EQ(byNumber["4"]["port"], 2);
+    EXPECT_EQ(byNumber["30"]["holder"], "none");
+    EXPECT_EQ(byNumber["30"]["stale"], true);
+}
+
 // What the console says at start is what happened: a card not found, an
 // undo ended half-way or whole, a journal that cannot be used.
 TEST_F(CliTest, TheRecoveryLineSaysWhatReallyHappened) {

@@ -298,6 +298,11 @@ TEST_F(LayoutCli, SpeaksJsonToAConfigurationResource) {
     EXPECT_EQ(Names(), "COM3 COM4 COM5 COM6 COM30 COM8 ");
     EXPECT_EQ(Errors(), "\r\nPort 3-1:COM7==>COM30: 成功\n") << "the report, out of the state's way";
     EXPECT_EQ(Run("/check - /json /dsc"), kExitBadArguments);
+    state["cards"].push_back(Card("USB\\VID_9999", {{1, 50}}));
+    ModelSetStandardInput(state.dump());
+    printed = Out().size();
+    EXPECT_EQ(Run("/apply - /yes /dsc"), kExitLayoutCardMissing);
+    EXPECT_EQ(Json::parse(Since(printed))["cards"][3]["present"], false) << "the state, also when a card is missing";
 }
 
 TEST_F(LayoutCli, WritesALineACardOnlyToAConsoleSomeoneWatches) {
