@@ -18,8 +18,14 @@ protected:
         UseCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
     }
     // A cards file, which keeps the renames after the library is closed.
-    void UseCards(std::initializer_list<CardSpec> cards) {
-        std::ofstream(cardsFile) << CardsJson(cards);
+    // With twins the second card is the first's twin: one id, one location.
+    void UseCards(std::initializer_list<CardSpec> cards, bool twins = false) {
+        nlohmann::json list = nlohmann::json::parse(CardsJson(cards));
+        if (twins) {
+            list["cards"][1]["usbId"] = list["cards"][0]["usbId"];
+            list["cards"][1]["locationText"] = list["cards"][0]["locationText"];
+        }
+        std::ofstream(cardsFile) << list.dump();
         SimUseCardsFile(cardsFile.c_str());
     }
     int Run(const char* arguments) {
