@@ -230,12 +230,12 @@ TEST_F(ClaimsTest, UsageRangesAreJournalledAndAnInterruptedChangeIsRecoveredAndU
     ModelComDbSetClaimed(11, false);
     ModelComDbSetClaimed(12, false);
 
-    // A release of COM5 and COM7 that ended after its first change.
+    // A release of COM5 and COM7 that ended after it changed COM7 only.
     const std::uint16_t numbers[] = {5, 7};
     BeginDatabaseJournal(numbers, 2, true);
     ASSERT_TRUE(StartJournal(runJournal));
-    ModelComDbSetClaimed(5, false);
-    ASSERT_TRUE(WriteJournalStep(JournalStep::Changed, 0, 0));
+    ModelComDbSetClaimed(7, false);
+    ASSERT_TRUE(WriteJournalStep(JournalStep::Changed, 1, 0));
     Recovery recovery;
     ASSERT_TRUE(RecoverInterruptedRun(recovery));
     EXPECT_TRUE(recovery.database);
@@ -248,7 +248,7 @@ TEST_F(ClaimsTest, UsageRangesAreJournalledAndAnInterruptedChangeIsRecoveredAndU
     ASSERT_EQ(LoadJournal(journal, reason, sizeof reason), JournalLoad::Loaded);
     EXPECT_EQ(journal.kind, JournalKind::Database);
     ASSERT_EQ(journal.numberCount, 1u) << "the undo changes only what the change had changed";
-    EXPECT_EQ(journal.numbers[0].number, 5u);
+    EXPECT_EQ(journal.numbers[0].number, 7u);
     EXPECT_FALSE(journal.numbers[0].claimed);
     EXPECT_TRUE(journal.numbers[0].changed && journal.finished);
 }
