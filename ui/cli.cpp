@@ -105,6 +105,13 @@ void PrintList(const PortUsageBits& bits) {
     }
 }
 
+// A JSON document for scripts: indented, UTF-8 as it is, one line end after it.
+void PrintDocument(const nlohmann::json& document) {
+    std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    text += '\n';
+    Print(text.c_str());
+}
+
 bool PrintJson(const PortUsageBits& bits) {
     using Json = nlohmann::json;
     try {
@@ -139,9 +146,7 @@ bool PrintJson(const PortUsageBits& bits) {
         }
         int category = ListedCategory();
         Json root = {{"category", kCategoryWords[category >= 0 && category < 4 ? category : 0]}, {"cards", cards}};
-        std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace);
-        text += '\n';
-        Print(text.c_str());
+        PrintDocument(root);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -204,9 +209,7 @@ bool PrintClaimsJson() {
                      {"claims", claims},
                      {"unclaimed", unclaimed},
                      {"complete", !claimHolders.overflow}};
-        std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace);
-        text += '\n';
-        Print(text.c_str());
+        PrintDocument(root);
         return true;
     } catch (const std::exception&) {
         return false;
