@@ -1,6 +1,5 @@
 #include "ui/cli.h"
 
-#include <atomic>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -34,9 +33,7 @@ public:
         yes_ = yes;
         quiet_ = quiet;
         steps_ = ConsoleIsInteractive(true);
-        declined_.store(false);
     }
-    bool Declined() const { return declined_.load(); }
 
     // The log's lines reach the debugger output; the console gets what a
     // dialog would have shown in a box.
@@ -50,7 +47,6 @@ public:
             return true;
         }
         Line(kTextNotAnswered);
-        declined_.store(true);
         return false;
     }
     void Tell(const char* text) override { Line(text); }
@@ -71,7 +67,6 @@ private:
     bool yes_ = false;
     bool quiet_ = false;
     bool steps_ = false;
-    std::atomic<bool> declined_{false};
 };
 
 ConsoleReporter console;
@@ -453,9 +448,5 @@ int RunCommandLine(const ArgumentList& arguments) {
     int code = Execute(options);
     DeinitDevManagerLib();
     InstallReporter(nullptr);
-    // A question without /yes stops the run: that decides the code.
-    if (console.Declined() && code == kExitNothingToDo) {
-        code = kExitDeclined;
-    }
     return code;
 }

@@ -72,7 +72,7 @@ TEST(CliArguments, ReadsEachCommandWithTheDialogsDefaults) {
         {"/renumber /card 2 /start com12 /yes", "2 1 2:0 COM12 y-- seq 0000 800f 1 0"},
         {"-PREVIEW /port 3:4 /plan hub /up 1,8", "2 0 3:4 COM0 -p- hub 8081 800f 1 0"},
         {"/RENUMBER /all /plan hub /down 2 /order ports", "2 2 0:0 COM0 --- hub 0000 8002 1 1"},
-        {"/renumber /all /start 7 /category pci", "2 2 0:0 COM7 --- seq 0000 800f 2 0"},
+        {"/renumber /ALL /start 7 /category PCI", "2 2 0:0 COM7 --- seq 0000 800f 2 0"},
         {"/list /json /category all", "1 1 0:0 COM0 --j seq 0000 800f 0 0"},
         {"/undo /yes", "3 1 0:0 COM0 y-- seq 0000 800f 1 0"},
         {"/?", "0 1 0:0 COM0 --- seq 0000 800f 1 0"},

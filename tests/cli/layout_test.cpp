@@ -73,6 +73,11 @@ TEST(LayoutFile, ReadsByPositionAndRefusesWhatCannotBeApplied) {
     }
     good["cards"][0]["usbId"] = std::string(sizeof LayoutCard::usbId - 1, 'x');
     EXPECT_EQ(Read(good.dump(), layout), "") << "the longest id that fits";
+    good["cards"][0]["ports"] = Json::array();
+    for (unsigned p = 1; p <= kMaxPorts; ++p) {
+        good["cards"][0]["ports"].push_back({{"port", p}, {"number", p}});
+    }
+    EXPECT_EQ(Read(good.dump(), layout), "") << "a card of 64 ports";
     EXPECT_EQ(Read("{\"kestrovaLayout\": 1, ", layout), "布局文件不是JSON(第23个字节处出错)");
 }
 
@@ -268,7 +273,7 @@ TEST_F(LayoutCli, SpeaksJsonToAConfigurationResource) {
     Json state = Json::parse(Since(printed));
     EXPECT_TRUE(state["_inDesiredState"].is_null());
     state.erase("_inDesiredState");
-    state["cards"][2]["ports"][0]["number"] = 30;
+    state["cards"][2]["ports"][0]["number"] = 1;
     ModelSetStandardInput(state.dump());
     printed = Out().size();
     EXPECT_EQ(Run("/check - /dsc"), kExitDone) << "the answer is in the state";
@@ -281,9 +286,9 @@ TEST_F(LayoutCli, SpeaksJsonToAConfigurationResource) {
     EXPECT_EQ(Run("/apply - /yes /dsc"), kExitDone);
     Json set = Json::parse(Since(printed));
     EXPECT_TRUE(set["_inDesiredState"].is_null());
-    EXPECT_EQ(set["cards"][2]["ports"][0]["number"], 30);
-    EXPECT_EQ(Names(), "COM3 COM4 COM5 COM6 COM30 COM8 ");
-    EXPECT_EQ(Errors(), "\r\nPort 3-1:COM7==>COM30: 成功\n") << "the report, out of the state's way";
+    EXPECT_EQ(set["cards"][2]["ports"][0]["number"], 1);
+    EXPECT_EQ(Names(), "COM3 COM4 COM5 COM6 COM1 COM8 ");
+    EXPECT_EQ(Errors(), "\r\nPort 3-1:COM7==>COM1: 成功\n") << "the report, out of the state's way";
     EXPECT_EQ(Run("/check - /json /dsc"), kExitBadArguments);
     state["cards"].push_back(Card("USB\\VID_9999", {{1, 50}}));
     ModelSetStandardInput(state.dump());

@@ -69,6 +69,8 @@ TEST(SubstituteTextTest, ReplacesOnlyTheFirstPlaceholderAndNeverFormats) {
     EXPECT_STREQ(buffer, "no placeholder");
     SubstituteText(buffer, 8, "%s", "a value that is far too long");
     EXPECT_STREQ(buffer, "a va...");
+    SubstituteText(buffer, 1, "%s", "x");
+    EXPECT_STREQ(buffer, "") << "room for the end only";
 }
 
 }  // namespace

@@ -14,8 +14,9 @@ using MainDialogTest = ProgramTest;
 
 TEST_F(MainDialogTest, StartUpState) {
     LoadCards({{.ports = 4, .firstNumber = 7}});
-    ModelSetWindowsFolder("C:\\windows");
-    ModelAddFolder("C:\\WINDOWS\\SysWOW64");
+    const std::string windows = "C:\\" + std::string(1020, 'w');  // the longest folder the program takes
+    ModelSetWindowsFolder(windows.c_str());
+    ModelAddFolder((windows + "\\SysWOW64").c_str());
     ModelSetFile(kJournalFile, "{\"format\"");  // torn: reported, and the start goes on
     OpenMain();
 

@@ -787,8 +787,10 @@ TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
     ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential)), RunOutcome::Done);
     ListCards(kCategoryUsb, kOrderByPosition);
     ASSERT_TRUE(SimSetFailRename(1, 0, true));
-    EXPECT_EQ(RenameHere(Request(RenameScope::SelectedPort, 1, 0, 30, kSequential)), RunOutcome::PortFailed);
-    EXPECT_EQ(UndoHere(), RunOutcome::Done) << "the failed run changed nothing";
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(RenameHere(Request(RenameScope::SelectedPort, 1, 0, 30, kSequential)), RunOutcome::PortFailed);
+    }
+    EXPECT_EQ(UndoHere(), RunOutcome::Done) << "the failed runs changed nothing";
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
     EXPECT_EQ(SimPortNumber(0, 1), 4u);
     ASSERT_TRUE(SimSetFailRename(1, 0, false));
