@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -223,43 +224,66 @@ bool PortOfRecord(SimState& s, const char* portName, std::size_t& cardIndex, std
 }
 
 #if defined(_WIN32)
-// Claims the new number and releases the old one as the system's ports
-// installer does after a rename. msports is looked up only here, so a
-// description without "comDb" never loads it.
-void UpdateComDatabase(SimState& s, std::uint32_t oldNumber, std::uint32_t newNumber) {
-    using OpenFn = LONG(WINAPI*)(HANDLE*);
-    using CloseFn = LONG(WINAPI*)(HANDLE);
-    using ClaimFn = LONG(WINAPI*)(HANDLE, DWORD, BOOL, BOOL*);
-    using ReleaseFn = LONG(WINAPI*)(HANDLE, DWORD);
-    HMODULE library = LoadLibraryA("msports.dll");
-    if (library == nullptr) {
-        Report(s, "comDb: msports.dll not loaded (error %lu)", GetLastError());
-        return;
+// The system's COM database through msports, looked up only here, so a
+// description without "comDb" never loads it. Failures are reported; the
+// rename goes on without the database.
+class ComDatabase {
+public:
+    explicit ComDatabase(SimState& s) : s_(s), library_(LoadLibraryA("msports.dll")) {
+        if (library_ == nullptr) {
+            Report(s, "comDb: msports.dll not loaded (error %lu)", GetLastError());
+            return;
+        }
+        const auto lookUp = [&](const char* name) {
+            return reinterpret_cast<void (*)()>(GetProcAddress(library_, name));
+        };
+        const auto open = reinterpret_cast<LONG(WINAPI*)(HANDLE*)>(lookUp("ComDBOpen"));
+        close_ = reinterpret_cast<LONG(WINAPI*)(HANDLE)>(lookUp("ComDBClose"));
+        claim_ = reinterpret_cast<LONG(WINAPI*)(HANDLE, DWORD, BOOL, BOOL*)>(lookUp("ComDBClaimPort"));
+        release_ = reinterpret_cast<LONG(WINAPI*)(HANDLE, DWORD)>(lookUp("ComDBReleasePort"));
+        if (open == nullptr || close_ == nullptr || claim_ == nullptr || release_ == nullptr) {
+            Report(s, "comDb: msports.dll lacks the COM database functions");
+        } else if (const LONG opened = open(&database_); opened != ERROR_SUCCESS) {
+            database_ = INVALID_HANDLE_VALUE;
+            Report(s, "comDb: ComDBOpen failed (%ld)", opened);
+        }
     }
-    const auto lookUp = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(library, name)); };
-    const auto open = reinterpret_cast<OpenFn>(lookUp("ComDBOpen"));
-    const auto close = reinterpret_cast<CloseFn>(lookUp("ComDBClose"));
-    const auto claim = reinterpret_cast<ClaimFn>(lookUp("ComDBClaimPort"));
-    const auto release = reinterpret_cast<ReleaseFn>(lookUp("ComDBReleasePort"));
-    HANDLE database = INVALID_HANDLE_VALUE;
-    if (open == nullptr || close == nullptr || claim == nullptr || release == nullptr) {
-        Report(s, "comDb: msports.dll lacks the COM database functions");
-    } else if (const LONG opened = open(&database); opened != ERROR_SUCCESS) {
-        Report(s, "comDb: ComDBOpen failed (%ld)", opened);
-    } else {
+    ~ComDatabase() {
+        if (database_ != INVALID_HANDLE_VALUE) {
+            close_(database_);
+        }
+        if (library_ != nullptr) {
+            FreeLibrary(library_);
+        }
+    }
+    ComDatabase(const ComDatabase&) = delete;
+    ComDatabase& operator=(const ComDatabase&) = delete;
+
+    // Claims the new number and releases the old one, as the system's ports
+    // installer does after a rename.
+    void Move(std::uint32_t oldNumber, std::uint32_t newNumber) {
+        if (database_ == INVALID_HANDLE_VALUE) {
+            return;
+        }
         BOOL forced = FALSE;
-        if (const LONG claimed = claim(database, newNumber, FALSE, &forced); claimed != ERROR_SUCCESS) {
-            Report(s, "comDb: claiming COM%lu failed (%ld)", static_cast<unsigned long>(newNumber), claimed);
+        if (const LONG claimed = claim_(database_, newNumber, FALSE, &forced); claimed != ERROR_SUCCESS) {
+            Report(s_, "comDb: claiming COM%lu failed (%ld)", static_cast<unsigned long>(newNumber), claimed);
         }
         if (oldNumber != 0 && oldNumber != newNumber) {
-            if (const LONG released = release(database, oldNumber); released != ERROR_SUCCESS) {
-                Report(s, "comDb: releasing COM%lu failed (%ld)", static_cast<unsigned long>(oldNumber), released);
+            if (const LONG released = release_(database_, oldNumber); released != ERROR_SUCCESS) {
+                Report(s_, "comDb: releasing COM%lu failed (%ld)", static_cast<unsigned long>(oldNumber), released);
             }
         }
-        close(database);
     }
-    FreeLibrary(library);
-}
+
+private:
+    SimState& s_;
+    HMODULE library_;
+    HANDLE database_ = INVALID_HANDLE_VALUE;
+    LONG(WINAPI* close_)(HANDLE) = nullptr;
+    LONG(WINAPI* claim_)(HANDLE, DWORD, BOOL, BOOL*) = nullptr;
+    LONG(WINAPI* release_)(HANDLE, DWORD) = nullptr;
+};
 #endif
 
 int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
@@ -291,13 +315,21 @@ int RenamePort(SimState& s, const char* portName, std::uint16_t number) {
     change.card = static_cast<std::uint32_t>(c);
     change.port = static_cast<std::int32_t>(p);
     change.value = number;
+#if defined(_WIN32)
+    // Opened before the change is saved, so that a process ending after the
+    // save has only the claim and the release left undone.
+    std::optional<ComDatabase> database;
+    if (s.current.comDb) {
+        database.emplace(s);
+    }
+#endif
     if (std::string error; !SaveChange(s, change, error)) {
         Report(s, "ModifyCOMName: %s: %s; %.63s keeps its name", s.loadedFrom.origin.c_str(), error.c_str(), portName);
         return 0;
     }
 #if defined(_WIN32)
-    if (s.current.comDb) {
-        UpdateComDatabase(s, oldNumber, number);
+    if (database) {
+        database->Move(oldNumber, number);
     }
 #else
     static_cast<void>(oldNumber);

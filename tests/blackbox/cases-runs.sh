@@ -150,15 +150,22 @@ case_one_run() {
 
 # A run killed while it renames (its cards disabled for seconds) is mended
 # at the next start: the cards are enabled again, the log says what was
-# found and done, and the undo offered puts the renamed ports back.
+# found and done, and the undo offered puts the renamed ports back and the
+# COM database as it was. Killed between a rename's save and its release,
+# that port's old number stays claimed: the undo rightly asks about it, and
+# once answered puts the database back all the same.
 case_recovery() {
-  sed 's/"statusDelayMs": 150/"statusDelayMs": 3000/' "$BB_BENCH" >"$BB_CARDS"
-  peek comdb 1 >/dev/null
+  sed 's/"statusDelayMs": 150/"statusDelayMs": 3000/; s/"comDb": false/"comDb": true/' "$BB_BENCH" >"$BB_CARDS"
+  peek comdb "$bench_comdb" >/dev/null
   (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/killed.txt" 2>&1 &
   wait_for '"step":"renamed"' "$(journal)" 60 || fail "no port renamed"
   kill_program
   grep -q '"enabled": false' "$(cards_now)" || fail "the run was not killed while its cards were disabled"
-  ! diff -q <(port_names "$BB_BENCH") <(port_names "$(cards_now)") >/dev/null || fail "no port renamed"
+  # The old names of the renamed ports that the database still claims.
+  stale=$(awk -F '[-\t]' 'NR == FNR { for (n = $1; n <= ($2 ? $2 : $1); n++) claimed["COM" n]; next }
+    $1 != $2 { renamed = 1; if ($1 in claimed) printf "%s,", $1 } END { exit !renamed }' <(peek comdb |
+    sed -n 's/^claimed: //p' | tr , '\n') <(paste <(port_names "$BB_BENCH") <(port_names "$(cards_now)"))) ||
+    fail "no port renamed"
   # The offer comes before the main dialog shows.
   if [ "$KESTROVA_WIN32" = 1 ]; then
     (cd "$BB_PACKAGE" && timeout 60 wine Kestrova.exe) >>"$BB_CASE/program.log" 2>&1 || fail "Kestrova.exe ended with $?"
@@ -167,10 +174,12 @@ case_recovery() {
   fi
   capture offer answer '是否撤销这些修改?' yes 30000
   contains offer '上次串口号修改未完成(程序中途结束),已重新启用它停用的多串卡.'
+  [ -z "$stale" ] || capture claimed answer "当前串口号($stale)已被分配" yes 30000
   capture result answer '==>COM' ok 30000
   peek wait main 10000 >/dev/null || fail "the main dialog did not show"
   ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays disabled"
   diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "undo left other names"
+  expect_comdb "$bench_comdb"
   peek wait-text main 1018 '上次未完成的修改已记为结束' 1 10000 >/dev/null || fail "no recovery lines"
   capture log dump main
   contains log '发现上次未完成的串口号修改:共7个串口' '已重新启用上次修改停用的多串卡1#' \
