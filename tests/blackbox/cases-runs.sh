@@ -155,6 +155,7 @@ case_one_run() {
 # that port's old number stays claimed: the undo rightly asks about it, and
 # once answered puts the database back all the same.
 case_recovery() {
+  local stale
   sed 's/"statusDelayMs": 150/"statusDelayMs": 3000/; s/"comDb": false/"comDb": true/' "$BB_BENCH" >"$BB_CARDS"
   peek comdb "$bench_comdb" >/dev/null
   (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/killed.txt" 2>&1 &
