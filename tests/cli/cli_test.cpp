@@ -399,7 +399,7 @@ TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
     UseCards({{.ports = 2, .firstNumber = 3, .name = "测试卡"}, {.ports = 2, .firstNumber = 5}});
     std::size_t printed = Out().size();
     EXPECT_EQ(Run("/list /json"), kExitDone);
-    EXPECT_TRUE(Contains(Out().substr(printed), "\"name\": \"测试卡 1\"")) << "UTF-8 as it is, not escaped";
+    EXPECT_TRUE(Contains(Out().substr(printed), "\n      \"name\": \"测试卡 1\"")) << "UTF-8 as it is, not escaped";
     nlohmann::json list = nlohmann::json::parse(Out().substr(printed));
     ASSERT_EQ(list["cards"].size(), 2u);
     EXPECT_EQ(list["cards"][0]["ports"][1]["claimed"], true);

@@ -154,7 +154,7 @@ class LayoutCli : public CliTest {
 protected:
     void SetUp() override {
         CliTest::SetUp();
-        UseCards({{.ports = 2, .firstNumber = 3, .hubPath = {1}},
+        UseCards({{.ports = 2, .firstNumber = 3, .hubPath = {1, 2}},
                   {.ports = 2, .firstNumber = 5},
                   {.category = "pci", .ports = 2, .firstNumber = 7}});
     }
@@ -181,7 +181,7 @@ TEST_F(LayoutCli, ExportsChecksAndAppliesALayoutAsAScriptEditsIt) {
     Json layout = Json::parse(text);
     ASSERT_EQ(layout["cards"].size(), 3u) << "every category";
     EXPECT_EQ(layout["cards"][0],
-              Json::parse(R"({"usbId": "USB\\VID_1234&PID_0001", "location": "Hub_1", "locationPath": [1],
+              Json::parse(R"({"usbId": "USB\\VID_1234&PID_0001", "location": "Hub_1", "locationPath": [1, 2],
                               "name": "Test card 1", "ports": [{"port": 1, "number": 3}, {"port": 2, "number": 4}]})"));
     EXPECT_FALSE(layout["cards"][1].contains("locationPath"));
 
@@ -279,6 +279,7 @@ TEST_F(LayoutCli, SpeaksJsonToAConfigurationResource) {
     EXPECT_EQ(Run("/check - /dsc"), kExitDone) << "the answer is in the state";
     Json tested = Json::parse(Since(printed));
     EXPECT_EQ(tested["_inDesiredState"], false);
+    ASSERT_EQ(tested["cards"].size(), 3u) << "the layout's cards only";
     EXPECT_EQ(tested["cards"][2]["ports"], Json::parse(R"([{"port": 1, "number": 7}, {"port": 2, "number": 8}])"));
     EXPECT_EQ(tested["cards"][2]["present"], true);
 
@@ -330,6 +331,12 @@ TEST_F(LayoutCli, TheDialogExportsAndAppliesThroughTheFileDialogs) {
     EXPECT_EQ(SimPortName(1, 1), "COM40");
     EXPECT_TRUE(Contains(Log(), "布局中的多串卡不存在: USB\\VID_9999, 位置 L.")) << Log();
     EXPECT_EQ(ModelFileDialogs(), (std::vector<bool>{true, false}));
+
+    ModelSetFile(kFile, "[]");
+    ModelQueueFilePath(kFile);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_APPLY_LAYOUT, 0), 0);
+    EXPECT_EQ(BoxTexts().at(2), "布局无法使用: 布局文件不是Kestrova布局(缺少 \"kestrovaLayout\").\n");
+    EXPECT_EQ(BoxTexts().size(), 3u) << "nothing runs";
 }
 
 }  // namespace

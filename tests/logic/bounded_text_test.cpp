@@ -7,6 +7,7 @@
 #include <string>
 
 #include "services/messages.h"
+#include "text/com_name.h"
 
 namespace {
 
@@ -71,6 +72,15 @@ TEST(SubstituteTextTest, ReplacesOnlyTheFirstPlaceholderAndNeverFormats) {
     EXPECT_STREQ(buffer, "a va...");
     SubstituteText(buffer, 1, "%s", "x");
     EXPECT_STREQ(buffer, "") << "room for the end only";
+}
+
+TEST(ComNameTest, TakesCOMAndADecimalNumberThatFitsOnly) {
+    std::uint16_t number = 0;
+    EXPECT_TRUE(ParseComName("COM65535", &number));
+    EXPECT_EQ(number, 65535);
+    for (const char* name : {"COM65536", "COM4294967299", "COM05", "COM", "COM5x", "LPT1"}) {
+        EXPECT_FALSE(ParseComName(name, &number)) << name;
+    }
 }
 
 }  // namespace

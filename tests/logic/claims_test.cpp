@@ -96,6 +96,10 @@ TEST_F(ClaimsTest, EachNumberHasTheHolderOfTheHighestRankingSource) {
     EXPECT_TRUE(IsStaleClaim(holders, 4));
     ASSERT_NE(HolderOf(holders, 20), nullptr);
     EXPECT_EQ(HolderOf(holders, 20)->holder, Holder::Card);
+    // A record's names past its port count are no ports of the card.
+    std::snprintf(cards.slots[0].ports[1].portName, sizeof cards.slots[0].ports[1].portName, "COM21");
+    ClassifyHolders(cards, holders);
+    EXPECT_EQ(HolderOf(holders, 21), nullptr);
 }
 
 TEST_F(ClaimsTest, MorePortsThanTheTableHoldsAreSaidToBeLeftOut) {
