@@ -1,12 +1,10 @@
 #include "renumber/worker.h"
 
-#include <algorithm>
 #include <bit>
-#include <bitset>
 
-#include "comdb/number_usage.h"
 #include "inventory/devmgr.h"
 #include "inventory/views.h"
+#include "renumber/rename_order.h"
 #include "renumber/usage_change.h"
 #include "resources/ids.h"
 #include "resources/strings.h"
@@ -82,115 +80,8 @@ bool ConfirmMixedCards(const DeviceTable& table) {
     return true;
 }
 
-// The numbers a run's ports carry before it, from their names.
-std::uint16_t CurrentNumber(const PortTarget& entry) {
-    char name[kUtf8Room<sizeof PortRecord::portName>];
-    std::uint16_t number = 0;
-    ParseComName(FieldText(runCards.slots[entry.card].ports[entry.port].portName, name, sizeof name), &number);
-    return number;
-}
-
-// One rename of a run: a port to its target, or on its way there to a free
-// number while its target is still another port's of the run.
-struct RenameStep {
-    unsigned index;  // in the mapping
-    std::uint16_t number;
-    bool final;
-};
-RenameStep steps[2 * kMaxDevices * kMaxPorts];
+RenameStep steps[kMaxRenameSteps];
 int outcomes[kMaxDevices * kMaxPorts];
-
-// A number no port of the table carries, no port of the run is given and the
-// COM database does not hold; 0 when there is none.
-std::uint16_t FreeNumber(const RunMapping& mapping, const std::bitset<65536>& carried) {
-    static std::bitset<65536> taken;
-    taken = carried;
-    for (unsigned i = 0; i < mapping.count; ++i) {
-        taken.set(mapping.ports[i].target);
-    }
-    PortUsageBits bits;
-    ReadPortUsage(bits);
-    for (unsigned n = 3; n <= 0xFFFF; ++n) {
-        if (!taken.test(n) && !IsNumberClaimed(bits, n)) {
-            return static_cast<std::uint16_t>(n);
-        }
-    }
-    return 0;
-}
-
-// The order of the renames: no port is given a number another port of the
-// run still carries, so a shift upwards runs from the top, and an exchange or
-// a rotation moves one port through a free number first. Ports in mapping
-// order whenever the numbers allow it.
-unsigned PlanRenames(const RunMapping& mapping) {
-    static std::bitset<65536> carried;      // by any port of the table
-    static std::uint16_t waitingOn[65536];  // ports of the run still carrying a number
-    carried.reset();
-    std::fill(std::begin(waitingOn), std::end(waitingOn), 0);
-    char name[kUtf8Room<sizeof PortRecord::portName>];
-    for (std::uint32_t d = 0; d < runCards.count; ++d) {
-        for (unsigned j = 0; j < PortCountOf(runCards.slots[d]); ++j) {
-            std::uint16_t number = 0;
-            if (ParseComName(FieldText(runCards.slots[d].ports[j].portName, name, sizeof name), &number)) {
-                carried.set(number);
-            }
-        }
-    }
-    static std::uint16_t current[kMaxDevices * kMaxPorts];
-    static bool done[kMaxDevices * kMaxPorts];
-    static int ownerOf[65536];  // the port of the run a number is the target of, -1 for none
-    std::fill(std::begin(ownerOf), std::end(ownerOf), -1);
-    for (unsigned i = 0; i < mapping.count; ++i) {
-        current[i] = CurrentNumber(mapping.ports[i]);
-        done[i] = false;
-        ++waitingOn[current[i]];
-        ownerOf[mapping.ports[i].target] = static_cast<int>(i);
-    }
-    unsigned count = 0;
-    unsigned left = mapping.count;
-    while (left > 0) {
-        bool moved = false;
-        for (unsigned i = 0; i < mapping.count; ++i) {
-            std::uint16_t target = mapping.ports[i].target;
-            if (done[i] || (target != current[i] && waitingOn[target] != 0)) {
-                continue;
-            }
-            steps[count++] = RenameStep{i, target, true};
-            --waitingOn[current[i]];
-            done[i] = true;
-            --left;
-            moved = true;
-        }
-        if (moved) {
-            continue;
-        }
-        // Every port left waits for another: one that another waits for
-        // (there is one in every cycle) goes to a free number, and frees its
-        // own for that one.
-        unsigned first = 0;
-        while (first < mapping.count && (done[first] || ownerOf[current[first]] < 0 || done[ownerOf[current[first]]] ||
-                                         ownerOf[current[first]] == static_cast<int>(first))) {
-            ++first;
-        }
-        std::uint16_t free = first < mapping.count ? FreeNumber(mapping, carried) : 0;
-        if (free == 0) {
-            // Nowhere to go: the rest in mapping order, as numbers allow no better.
-            for (unsigned i = 0; i < mapping.count; ++i) {
-                if (!done[i]) {
-                    steps[count++] = RenameStep{i, mapping.ports[i].target, true};
-                    done[i] = true;
-                }
-            }
-            break;
-        }
-        steps[count++] = RenameStep{first, free, false};
-        carried.set(free);
-        --waitingOn[current[first]];
-        current[first] = free;
-        ++waitingOn[free];
-    }
-    return count;
-}
 
 // Set when the journal could not take a step: the run stops there, every
 // card is switched on, and the report says so.
@@ -262,7 +153,7 @@ unsigned RenameCards(const RunMapping& mapping, char* result) {
         SleepMs(0);
     }
     SetProgressRange(static_cast<int>(PortCountOf(runCards.slots[first])) + 3);
-    unsigned count = PlanRenames(mapping);
+    unsigned count = PlanRenames(runCards, mapping, steps);
     for (unsigned i = 0; i < mapping.count; ++i) {
         outcomes[i] = 0;
     }
@@ -324,7 +215,7 @@ void DropPorts(RunMapping& mapping, std::uint8_t marks) {
 // Whether every port of the run carries its target already.
 bool ChangesNothing(const RunMapping& mapping) {
     for (unsigned i = 0; i < mapping.count; ++i) {
-        if (CurrentNumber(mapping.ports[i]) != mapping.ports[i].target) {
+        if (CurrentNumber(runCards, mapping.ports[i]) != mapping.ports[i].target) {
             return false;
         }
     }
