@@ -217,6 +217,12 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         EXPECT_TRUE(read.ports[0].renamed);
     }
     EXPECT_FALSE(Read(begin.dump(), read)) << "version 3 is records only";
+    // A change of the database lists each number once.
+    for (std::uint16_t second : {8, 7}) {
+        const std::uint16_t numbers[] = {7, second};
+        BeginDatabaseJournal(numbers, 2, true);
+        EXPECT_EQ(Read(JournalText(runJournal), read), second != 7) << "COM7 and COM" << second;
+    }
 }
 
 // Identical cards (one identity, here an empty one) are told apart by the
@@ -227,24 +233,53 @@ TEST(Journal, IdenticalCardsAreFoundByTheirSlotAndPorts) {
     static Journal journal;
     ResetDeviceTable(table);
     table.count = 2;
-    for (unsigned d = 0; d < 2; ++d) {
-        table.slots[d].portCount = 1;
-    }
+    table.slots[0].portCount = table.slots[1].portCount = 1;
     std::strcpy(table.slots[0].ports[0].portName, "COM99");
     std::strcpy(table.slots[1].ports[0].portName, "COM40");
     journal = Journal{};
     journal.cardCount = 2;
     journal.cards[0].slot = 5;  // the table has changed since
     journal.cards[1].slot = 0;
-    journal.portCount = 1;
-    journal.ports[0] = JournalPort{0, 0, 3, 20, false, "COM3", 40};
+    journal.portCount = 2;
+    journal.ports[0] = JournalPort{1, 0, 99, 30, false, "COM99", 0};
+    journal.ports[1] = JournalPort{0, 0, 3, 20, false, "COM3", 40};
     EXPECT_EQ(FindJournalCard(table, journal, 0), 1) << "the one whose port carries the number on the way";
-    EXPECT_EQ(FindJournalCard(table, journal, 1), 0) << "a card with no port journalled: its slot";
+    EXPECT_EQ(FindJournalCard(table, journal, 1), 0) << "its slot, whose port keeps its old name";
     std::strcpy(table.slots[0].ports[0].portName, "COM40");
     EXPECT_EQ(FindJournalCard(table, journal, 0), kAmbiguousCard);
     table.count = 1;
     journal.cards[1].slot = 7;
     EXPECT_EQ(FindJournalCard(table, journal, 1), 0) << "the one card of its identity";
+}
+
+// Undo and recovery read only the ports a journal counts and the ports a card
+// reports: a port on a card that is gone, or past its card's last port, is
+// left alone, and one on its way through COM1 is put back like any other.
+TEST(Journal, PortsTheCardsNoLongerShowAreLeftAlone) {
+    static DeviceTable table;
+    static Journal journal;
+    static RunMapping mapping;
+    ResetDeviceTable(table);
+    table.count = 1;
+    table.slots[0].portCount = 1;
+    std::strcpy(table.slots[0].ports[0].portName, "COM1");
+    std::strcpy(table.slots[0].ports[1].portName, "COM21");  // left from a card with more ports
+    journal = Journal{};
+    journal.cardCount = 2;
+    std::strcpy(journal.cards[1].usbId, "USB\\VID_9");
+    std::strcpy(journal.cards[1].location, "Hub_9");
+    journal.portCount = 3;
+    journal.ports[0] = JournalPort{1, 0, 5, 25, true, "COM5", 0};
+    journal.ports[1] = JournalPort{0, 0, 3, 20, false, "COM3", 1};
+    journal.ports[2] = JournalPort{0, 1, 4, 21, false, "COM4", 0};
+    journal.ports[3] = JournalPort{1, 1, 6, 26, true, "COM6", 0};  // of a bigger run before
+    char leftAlone[256];
+    EXPECT_EQ(MapUndo(journal, table, mapping, leftAlone, sizeof leftAlone), 1u);
+    EXPECT_STREQ(leftAlone, "USB\\VID_9(Hub_9)P1(COM25),");
+    ASSERT_EQ(mapping.count, 1u);
+    EXPECT_EQ(mapping.ports[0].target, 3u);
+    EXPECT_EQ(MarkChangedPorts(journal, table), 2u) << "the gone card's port and the one on its way";
+    EXPECT_FALSE(journal.ports[2].renamed);
 }
 
 // Keeps the journal as it stands when a card or port is switched back on.

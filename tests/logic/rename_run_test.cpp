@@ -682,7 +682,9 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     ExpectIdleAfterRun();
 }
 
-// Two exchanges in one run go through two free numbers, one after the other.
+// Two exchanges in one run go through two free numbers, one after the other;
+// a number a card outside the run carries is not free, and a run whose first
+// port keeps its number renames the others all the same.
 TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
     List({{.ports = 1, .firstNumber = 4},
           {.ports = 1, .firstNumber = 3},
@@ -691,6 +693,15 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
     ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential)), RunOutcome::Done);
     EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM4,7)=1", "Modify(COM3,4)=1", "Modify(COM4,3)=1",
                                                    "Modify(COM6,8)=1", "Modify(COM5,6)=1", "Modify(COM6,5)=1"}));
+    LoadJson({{"statusDelayMs", 0},
+              {"cards",
+               {{{"category", "usb"}, {"ports", {{{"name", "COM3"}}, {{"name", "COM5"}}, {{"name", "COM4"}}}}},
+                {{"category", "usb"}, {"ports", {{{"name", "COM6"}}}}}}}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    SimClearCalls();
+    ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 3, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM3,3)=1", "Modify(COM5,7)=1", "Modify(COM4,5)=1",
+                                                   "Modify(COM5,4)=1"}));
 }
 
 // A mapping's entries beyond its count (a bigger run before) play no part.
