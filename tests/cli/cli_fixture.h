@@ -2,9 +2,11 @@
 // over a cards file that keeps the renames after the library is closed.
 #pragma once
 
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 
 #include "renumber/journal.h"
@@ -16,6 +18,10 @@ protected:
     void SetUp() override {
         ProgramTest::SetUp();
         UseCards({{.ports = 2, .firstNumber = 3}, {.ports = 2, .firstNumber = 5}});
+    }
+    void TearDown() override {
+        ProgramTest::TearDown();
+        std::remove(cardsFile.c_str());
     }
     // A cards file, which keeps the renames after the library is closed.
     // With twins the second card is the first's twin: one id, one location.
@@ -52,5 +58,7 @@ protected:
                JournalFromText(text.data(), text.size(), journal, reason, sizeof reason);
     }
     static inline Journal journal;
-    std::string cardsFile = testing::TempDir() + "cli_test_cards.json";
+    // One per process: test programs of several build folders may run at once.
+    static inline const std::string cardsFile =
+        testing::TempDir() + "cli_test_cards." + std::to_string(std::random_device{}()) + ".json";
 };
