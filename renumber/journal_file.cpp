@@ -177,13 +177,16 @@ bool ReadDatabaseChange(const Json& root, Journal& journal) {
     journal.interrupted = root["interrupted"].get<bool>();
     for (const Json& entry : list) {
         unsigned number = 0;
-        if (!HasExactly(entry, {"number", "claimed"}) || !ReadNumber(entry["number"], kMaxComDbNumbers, &number) ||
-            number == 0 || !entry["claimed"].is_boolean() || listed.test(number)) {
+        // "changed" is written since a change is kept ahead of a later run's record.
+        bool marked = HasExactly(entry, {"number", "claimed", "changed"}) && entry["changed"].is_boolean();
+        if ((!marked && !HasExactly(entry, {"number", "claimed"})) ||
+            !ReadNumber(entry["number"], kMaxComDbNumbers, &number) || number == 0 || !entry["claimed"].is_boolean() ||
+            listed.test(number)) {
             return false;
         }
         listed.set(number);
-        journal.numbers[journal.numberCount++] =
-            JournalNumber{static_cast<std::uint16_t>(number), entry["claimed"].get<bool>(), false};
+        journal.numbers[journal.numberCount++] = JournalNumber{
+            static_cast<std::uint16_t>(number), entry["claimed"].get<bool>(), marked && entry["changed"].get<bool>()};
     }
     return true;
 }
@@ -231,7 +234,9 @@ Json RunToJson(const Journal& journal) {
     if (journal.kind == JournalKind::Database) {
         Json numbers = Json::array();
         for (unsigned i = 0; i < journal.numberCount; ++i) {
-            numbers.push_back({{"number", journal.numbers[i].number}, {"claimed", journal.numbers[i].claimed}});
+            numbers.push_back({{"number", journal.numbers[i].number},
+                               {"claimed", journal.numbers[i].claimed},
+                               {"changed", journal.numbers[i].changed}});
         }
         return {{"format", kFormatName},
                 {"version", kFormatVersion},

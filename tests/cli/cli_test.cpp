@@ -223,6 +223,13 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
         BeginDatabaseJournal(numbers, 2, true);
         EXPECT_EQ(Read(JournalText(runJournal), read), second != 7) << "COM7 and COM" << second;
     }
+    // Each number's changed mark; the previous release wrote none.
+    nlohmann::json change = nlohmann::json::parse(JournalText(runJournal).substr(JournalText(runJournal).find('{')));
+    change["numbers"] = {{{"number", 7}, {"claimed", true}}, {{"number", 8}, {"claimed", true}, {"changed", true}}};
+    ASSERT_TRUE(Read(Record(change), read));
+    EXPECT_TRUE(read.numbers[1].changed && !read.numbers[0].changed);
+    change["numbers"][1]["changed"] = 1;
+    EXPECT_FALSE(Read(Record(change), read));
 }
 
 // Identical cards (one identity, here an empty one) are told apart by the
@@ -280,6 +287,12 @@ TEST(Journal, PortsTheCardsNoLongerShowAreLeftAlone) {
     EXPECT_EQ(mapping.ports[0].target, 3u);
     EXPECT_EQ(MarkChangedPorts(journal, table), 2u) << "the gone card's port and the one on its way";
     EXPECT_FALSE(journal.ports[2].renamed);
+    journal.kind = JournalKind::Undo;
+    journal.interrupted = true;
+    journal.portCount = 1;
+    EXPECT_FALSE(IsUnfinishedUndo(journal)) << "an undo cut off after its last rename";
+    journal.portCount = 2;
+    EXPECT_TRUE(IsUnfinishedUndo(journal));
 }
 
 // Keeps the journal as it stands when a card or port is switched back on.

@@ -1,6 +1,7 @@
 // Who holds the claimed COM numbers, the release of stale claims, the
 // journalled changes of the COM database and their undo, and databases
 // bigger than 256 numbers.
+#include "inventory/devmgr.h"
 #include "program_fixture.h"
 #include "renumber/claims.h"
 #include "renumber/usage_change.h"
@@ -210,6 +211,13 @@ TEST_F(ClaimsTest, UsageRangesAreJournalledAndAnInterruptedChangeIsRecoveredAndU
     EXPECT_EQ(before, after) << "the undo of a range release puts the bitmap back bit for bit";
     EXPECT_EQ(ChangeUsageRange(false, 2, 3), 1);
     EXPECT_EQ(Claimed(20), "3 4 5 7 ");
+    // A rename that fails without changing anything leaves the claim the change to undo.
+    LoadCards({{"usb", 1, 30}});
+    ListCards(kCategoryUsb, kOrderByPosition);
+    ASSERT_TRUE(SimSetFailRename(0, 0, true));
+    EXPECT_EQ(
+        RenameHere(MakeRunRequest(RenameScope::SelectedPort, 0, 0, 39, false, 0, 0, kCategoryUsb, kOrderByPosition)),
+        RunOutcome::PortFailed);
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
     EXPECT_EQ(Claimed(20), "5 7 ");
     EXPECT_EQ(ChangeUsageRange(false, 9, 9), 1);
