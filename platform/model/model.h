@@ -103,7 +103,8 @@ std::vector<unsigned> ModelSleeps();          // every SleepMs duration, in orde
 int ModelRunningThreads();                    // started by StartThread and not yet returned
 int ModelStartedThreads();
 void ModelSetStartThreadFails(bool fails);
-void ModelSetWindowsFolder(const char* path);  // nullptr: the call fails
+void ModelSetWindowsFolder(const char* path);      // nullptr: the call fails
+void ModelSetProgramDataFolder(const char* path);  // nullptr: the call fails
 void ModelSetSystemFolder(const char* path);
 void ModelSetCurrentFolder(const char* path);
 // FolderExists compares without regard to case. The default Windows, system

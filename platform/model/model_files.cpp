@@ -150,6 +150,12 @@ void ModelSetWindowsFolder(const char* path) {
     S().windowsFolder = path != nullptr ? path : "";
 }
 
+void ModelSetProgramDataFolder(const char* path) {
+    std::lock_guard lock(Lock());
+    S().hasProgramData = path != nullptr;
+    S().programData = path != nullptr ? path : "";
+}
+
 void ModelSetSystemFolder(const char* path) {
     std::lock_guard lock(Lock());
     S().hasSystemFolder = path != nullptr;

@@ -135,6 +135,7 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     const Journal& written = SampleJournal();
     std::size_t length = JournalToText(written, text, sizeof text);
     ASSERT_GT(length, 0u);
+    EXPECT_EQ(JournalToText(written, text, length - 1), 0u) << "a record that does not fit is not written";
     const std::string whole(text, length);
     ASSERT_TRUE(Read(whole, read));
     EXPECT_EQ(JournalText(read), whole) << "every field read back";
@@ -353,6 +354,7 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
         {"/undo /yes", [] { ModelSetFile(kJournalFile, "{\"format\": \"kestrova-jour"); }, kExitNothingToDo,
          kTextJournalUnreadable},
         {"/undo", [] {}, kExitNothingToDo, kTextNothingToUndo},
+        {"/undo /yes", [] { ModelSetProgramDataFolder(nullptr); }, kExitNothingToDo, kTextJournalNoFolder},
         {"/undo",
          [] {
              // Its renamed port has neither COM20 nor COM9; its second card is gone.
