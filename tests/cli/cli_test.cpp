@@ -158,6 +158,7 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     flipped[flipped.size() - 3] ^= 1;
     ASSERT_TRUE(Read(flipped, read));
     EXPECT_FALSE(read.ports[1].renamed) << "a record whose checksum fails was never written";
+    EXPECT_TRUE(Read(whole + "# 00000000 \n", read)) << "nor was one without its length";
 
     nlohmann::json begin = nlohmann::json::parse(whole.substr(whole.find('{')));
     using Change = void (*)(nlohmann::json&);

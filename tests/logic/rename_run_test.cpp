@@ -826,7 +826,9 @@ TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
     // An undo cut off after its first port: the recovery offers to finish it,
     // and the next undo does.
     ListCards(kCategoryUsb, kOrderByPosition);
+    reporter.Clear();
     ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 50, kSequential)), RunOutcome::Done);
+    EXPECT_FALSE(Contains(reporter.Log(), kLogJournalNotSaved)) << reporter.Log();
     ModelFailFileWritesAfter(2);
     EXPECT_EQ(UndoHere(), RunOutcome::PortFailed);
     ModelSetFileWritesFail(false);
