@@ -150,6 +150,7 @@ TEST_F(ClaimsTest, StaleClaimsAreListedAskedForReleasedAndUndoneWithoutTouchingA
     EXPECT_FALSE(Contains(shown, "COM12: 未分配")) << "an absent device's number is no present port";
     EXPECT_FALSE(Contains(shown, "(无)"));
 
+    ModelAddPortsClassDevice("ACPI\\PNP0501\\0", "COM1", false);  // away, with the first number
     EXPECT_EQ(ReleaseStaleHere(true), RunOutcome::Done);
     EXPECT_TRUE(Contains(reporter.Output(), "COM30,COM31,COM300,COM4096,"));
     reporter.Answer(false);
@@ -157,7 +158,7 @@ TEST_F(ClaimsTest, StaleClaimsAreListedAskedForReleasedAndUndoneWithoutTouchingA
     ASSERT_EQ(reporter.Events("ask:").size(), 1u);
     EXPECT_EQ(reporter.Events("ask:")[0],
               "以下串口号在COM数据库中已分配,但本机没有任何串口使用它们:\nCOM30,COM31,COM300,COM4096,\n"
-              "是否将它们设为<未使用/空闲>状态?\n以下号码属于当前不在、返回时会再用其号码的设备,保留不变:COM12,")
+              "是否将它们设为<未使用/空闲>状态?\n以下号码属于当前不在、返回时会再用其号码的设备,保留不变:COM1,COM12,")
         << "the absent device's number is kept";
     EXPECT_TRUE(Contains(reporter.Log(), "无设备使用的已分配串口号:COM30,COM31,COM300,COM4096,"));
     EXPECT_TRUE(Contains(reporter.Log(), "操作取消"));
