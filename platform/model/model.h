@@ -105,6 +105,7 @@ int ModelStartedThreads();
 void ModelSetStartThreadFails(bool fails);
 void ModelSetWindowsFolder(const char* path);      // nullptr: the call fails
 void ModelSetProgramDataFolder(const char* path);  // nullptr: the call fails
+unsigned ModelProgramDataLookups();                // since the reset
 void ModelSetSystemFolder(const char* path);
 void ModelSetCurrentFolder(const char* path);
 // FolderExists compares without regard to case. The default Windows, system

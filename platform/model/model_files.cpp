@@ -56,6 +56,7 @@ bool FolderExists(const char* path) {
 
 bool GetProgramDataFolder(char* buffer, std::size_t size) {
     std::lock_guard lock(Lock());
+    ++S().programDataLookups;
     if (size == 0 || !S().hasProgramData || S().programData.size() >= size) {
         return false;
     }
@@ -148,6 +149,11 @@ void ModelSetWindowsFolder(const char* path) {
     std::lock_guard lock(Lock());
     S().hasWindowsFolder = path != nullptr;
     S().windowsFolder = path != nullptr ? path : "";
+}
+
+unsigned ModelProgramDataLookups() {
+    std::lock_guard lock(Lock());
+    return S().programDataLookups;
 }
 
 void ModelSetProgramDataFolder(const char* path) {

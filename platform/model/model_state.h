@@ -212,6 +212,7 @@ struct State {
     bool lockOwned = false;
     bool hasProgramData = true;
     std::string programData = "C:\\ProgramData";
+    unsigned programDataLookups = 0;
     unsigned exitCode = 0;
 };
 
