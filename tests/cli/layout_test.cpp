@@ -330,6 +330,7 @@ TEST_F(LayoutCli, TheDialogExportsAndAppliesThroughTheFileDialogs) {
     EXPECT_TRUE(Contains(Log(), "==>COM40")) << Log();
     EXPECT_EQ(SimPortName(1, 1), "COM40");
     EXPECT_TRUE(Contains(Log(), "布局中的多串卡不存在: USB\\VID_9999, 位置 L.")) << Log();
+    EXPECT_FALSE(Contains(Log(), "布局中的多串卡不存在: USB\\VID_1234")) << "the first card is there";
     EXPECT_EQ(ModelFileDialogs(), (std::vector<bool>{true, false}));
 
     ModelSetFile(kFile, "[]");

@@ -252,6 +252,7 @@ TEST_F(ClaimsTest, UsageRangesAreJournalledAndAnInterruptedChangeIsRecoveredAndU
     Recovery recovery;
     ASSERT_TRUE(RecoverInterruptedRun(recovery));
     EXPECT_TRUE(recovery.database);
+    EXPECT_TRUE(Contains(reporter.Log(), kLogRecoveryClosed));
     EXPECT_EQ(recovery.ports, 2u);
     EXPECT_EQ(recovery.renamed, 1u);
     EXPECT_EQ(UndoHere(), RunOutcome::Done);

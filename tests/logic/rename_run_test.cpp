@@ -774,15 +774,20 @@ TEST_F(CoreRunTest, RecoveryCountsThePortsThatCarryTheirTargets) {
     open.cardCount = 1;
     open.portCount = 2;
     open.ports[0].renamed = false;  // carries its target, COM20, all the same
-    open.ports[1].target = 22;
+    open.ports[1].renamed = true;
     ModelSetFile(kJournalFile, JournalText(open));
     Recovery recovery;
     ASSERT_TRUE(RecoverInterruptedRun(recovery));
-    EXPECT_EQ(recovery.renamed, 1u);
-    EXPECT_TRUE(Contains(reporter.Log(), "共2个串口,已修改1个.")) << reporter.Log();
+    EXPECT_EQ(recovery.renamed, 2u);
+    EXPECT_TRUE(Contains(reporter.Log(), "共2个串口,已修改2个.")) << reporter.Log();
+    std::string text;
+    ASSERT_TRUE(ModelFile(kJournalFile, &text));
+    std::size_t step = text.find("\"step\":\"renamed\"");
+    EXPECT_TRUE(step != std::string::npos && text.find("\"step\":\"renamed\"", step + 1) == std::string::npos)
+        << "a record for the port that had none, only: " << text;
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
-    EXPECT_EQ(SimPortNumber(0, 1), 21u);
+    EXPECT_EQ(SimPortNumber(0, 1), 4u);
 }
 
 }  // namespace
