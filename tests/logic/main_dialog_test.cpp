@@ -71,6 +71,7 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
     EXPECT_TRUE(Contains(Log(), std::string(">> ") + kLogRecoveryClosed));
     EXPECT_TRUE(SimCardEnabled(0));
     ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_EQ(ComboGetSelection(dialog, IDC_CATEGORY), 2) << "the cards of the interrupted run are listed";
 
     SelectCombo(IDC_CATEGORY, 1);
     EditSetText(dialog, IDC_LOG, "");
@@ -87,10 +88,19 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
 TEST_F(MainDialogTest, ARunThatEndedBeforeItsFirstRenameOffersNoUndo) {
     Journal& open = SampleJournal();
     open.ports[0].renamed = false;
+    open.category = kCategoryUsb;
     ModelSetFile(kJournalFile, JournalText(open));
     OpenMain({{.ports = 2}});
     EXPECT_TRUE(Contains(Log(), "已修改0个.")) << Log();
     EXPECT_EQ(ModelBoxCount(), 0);
+    int enabled = -1;
+    int listed = -1;
+    for (int i = 0; i < SimCallCount(); ++i) {
+        enabled = SimCallAt(i).kind == SimCallKind::change ? i : enabled;
+        listed = SimCallAt(i).kind == SimCallKind::enumerate ? i : listed;
+    }
+    ASSERT_GE(enabled, 0);
+    EXPECT_GT(listed, enabled) << "the lists are filled again once the cards are on";
 }
 
 // A big rig's tree summary takes the log edit a good part of a second, so the

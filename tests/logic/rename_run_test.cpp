@@ -565,6 +565,26 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     FinishRun();
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
 
+    // So is a layout's apply.
+    ModelQueueFilePath("C:\\layout.json");
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXPORT_LAYOUT, 0), 0);
+    std::string text;
+    ASSERT_TRUE(ModelFile("C:\\layout.json", &text));
+    nlohmann::json layout = nlohmann::json::parse(text);
+    layout["cards"][0]["ports"][0]["number"] = 9;
+    ModelSetFile("C:\\layout.json", layout.dump());
+    gate.entered = false;
+    gate.released = false;
+    SimSetChangeHook(HoldInFirstChange, &gate);
+    ModelQueueFilePath("C:\\layout.json");
+    ModelQueueAnswer(kAnswerYes);
+    ModelQueueAnswer(kAnswerOk);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_APPLY_LAYOUT, 0), 0);
+    ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
+    FinishRun();
+    EXPECT_EQ(SimPortNumber(0, 0), 9u);
+
     ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
     EXPECT_FALSE(ModelIsWindow(dialog)) << "after the run the window closes";
     EXPECT_FALSE(SimIsInitialised());
