@@ -107,7 +107,8 @@ void PrintDocument(const nlohmann::json& document) {
     Print(text.c_str());
 }
 
-bool PrintJson(const PortUsageBits& bits) {
+// The category is the command line's, which the parser took from kCategoryWords.
+bool PrintJson(const PortUsageBits& bits, int category) {
     using Json = nlohmann::json;
     try {
         const DeviceTable& table = ListedCards();
@@ -139,8 +140,7 @@ bool PrintJson(const PortUsageBits& bits) {
                              {"singlePort", card.singlePort != 0},
                              {"ports", ports}});
         }
-        int category = ListedCategory();
-        Json root = {{"category", kCategoryWords[category >= 0 && category < 4 ? category : 0]}, {"cards", cards}};
+        Json root = {{"category", kCategoryWords[category]}, {"cards", cards}};
         PrintDocument(root);
         return true;
     } catch (const std::exception&) {
@@ -222,7 +222,7 @@ int List(const CliOptions& options) {
     PortUsageBits bits;
     ReadPortUsage(bits);
     if (options.json) {
-        return PrintJson(bits) ? kExitDone : kExitPortFailed;
+        return PrintJson(bits, options.category) ? kExitDone : kExitPortFailed;
     }
     if (ListedCards().count == 0) {
         Print(kTextNoCards);

@@ -56,6 +56,8 @@ int ModelProgressMax(Window dialog, int id);  // -1 when missing
 int ModelProgressPos(Window dialog, int id);  // -1 when missing
 // The edit control's text limit in UTF-16 units, 0 when missing.
 unsigned ModelEditLimit(Window dialog, int id);
+// How many appends the edit control took, each one costly on a long log.
+unsigned ModelEditAppends(Window dialog, int id);
 // The edit control's text length in UTF-16 units (-1 when missing), kept by
 // the control, so it costs nothing to read however long the log grows.
 int ModelEditLength(Window dialog, int id);

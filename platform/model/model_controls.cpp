@@ -299,6 +299,7 @@ void EditAppendText(Window dialog, int id, const char* text) {
     WithControl(dialog, id, ControlKind::Edit, [&](ModelControl* c) {
         c->selStart = c->selEnd = c->units;
         ReplaceSelectionLocked(c, text != nullptr ? text : "");
+        ++c->appends;
     });
 }
 
@@ -404,6 +405,12 @@ int ModelEditLength(Window dialog, int id) {
     std::lock_guard lock(Lock());
     ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit);
     return c != nullptr ? static_cast<int>(c->units) : -1;
+}
+
+unsigned ModelEditAppends(Window dialog, int id) {
+    std::lock_guard lock(Lock());
+    ModelControl* c = ControlLocked(dialog, id, ControlKind::Edit);
+    return c != nullptr ? c->appends : 0;
 }
 
 unsigned ModelEditLimit(Window dialog, int id) {

@@ -84,6 +84,7 @@ struct ModelControl {
     std::vector<std::string> rows;
     int selection = -1;
     std::size_t limit = kEditDefaultLimit;
+    unsigned appends = 0;  // EditAppendText calls
     int rangeMax = kProgressDefaultMax;
     int position = 0;
 };

@@ -61,6 +61,12 @@ TEST_F(LogTest, ABlockLongerThanItsBufferReachesTheLogWholeAndInOrder) {
     }
     BlockFlush(block);
     EXPECT_EQ(Log(), expected);
+    unsigned appends = ModelEditAppends(dialog, IDC_LOG);
+    BlockBegin(block);
+    for (const char* piece : {"\r\n|--a", "", "b"})
+        BlockAppend(block, "%s", piece);
+    BlockFlush(block);
+    EXPECT_EQ(ModelEditAppends(dialog, IDC_LOG), appends + 1) << "a block that fits goes in one append";
 }
 
 TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
