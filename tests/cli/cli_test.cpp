@@ -425,15 +425,15 @@ TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
 // Of two identical cards the recovery switches on the one the run switched
 // off, found by its slot and its ports' names, and not its twin.
 TEST_F(CliTest, RecoverySwitchesOnTheCardOfTheRunAndNotItsTwin) {
-    UseCards({{.ports = 2, .firstNumber = 20}, {.ports = 2, .firstNumber = 5}}, true);
+    UseCards({{.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 20}}, true);
     Journal& open = SampleJournal();
     open.category = kCategoryUsb;
     open.cardCount = 1;
     open.portCount = 2;
     ModelSetFile(kJournalFile, JournalText(open));
     EXPECT_EQ(Run("/list"), kExitDone);
-    EXPECT_TRUE(Contains(CallLog(), "Change(0,-1,1,")) << CallLog();
-    EXPECT_FALSE(Contains(CallLog(), "Change(1,")) << CallLog();
+    EXPECT_TRUE(Contains(CallLog(), "Change(1,-1,1,")) << CallLog();
+    EXPECT_FALSE(Contains(CallLog(), "Change(0,")) << CallLog();
 }
 
 // /list, /list /json and /list /claims /json: every listed card once, each port's number with

@@ -212,6 +212,8 @@ TEST_F(ClaimsTest, UsageRangesAreJournalledAndAnInterruptedChangeIsRecoveredAndU
     EXPECT_EQ(before, after) << "the undo of a range release puts the bitmap back bit for bit";
     EXPECT_EQ(ChangeUsageRange(false, 2, 3), 1);
     EXPECT_EQ(Claimed(20), "3 4 5 7 ");
+    int category = 0;
+    EXPECT_FALSE(LastRunCategory(&category)) << "a change of the database lists no category";
     // A rename that fails without changing anything leaves the claim the change to undo.
     LoadCards({{"usb", 1, 30}});
     ListCards(kCategoryUsb, kOrderByPosition);

@@ -699,6 +699,7 @@ TEST_F(CoreRunTest, RenamesAreOrderedSoThatNoNumberIsOnTwoPorts) {
     RenameHere(Request(RenameScope::SelectedCard, 0, 0, 20, kSequential));
     EXPECT_EQ(Renames(), std::vector<std::string>{"Modify(COM3,21)=1"});
     EXPECT_TRUE(Contains(reporter.Events("ask:").back(), "1#P1(LPT1),1#P3(COM05),")) << reporter.Events("ask:").back();
+    EXPECT_TRUE(Contains(reporter.Log(), "名称不是COMn形式的串口不修改:1#P1(LPT1),1#P3(COM05),")) << reporter.Log();
     ExpectIdleAfterRun();
 }
 
