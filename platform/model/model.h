@@ -159,6 +159,8 @@ std::string ModelConsoleText(bool errors);  // standard output, or standard erro
 void ModelSetStandardInput(const std::string& text);
 // Whether the console is one someone reads (else redirected); not at first.
 void ModelSetConsoleInteractive(bool interactive);
+// Standard output to a file from now on; standard error stays where it was.
+void ModelRedirectStandardOutput();
 // Files by path, compared without regard to case.
 void ModelSetFile(const char* path, const std::string& contents);
 bool ModelFile(const char* path, std::string* contents);

@@ -111,9 +111,9 @@ void ConsoleWrite(const char* text, bool toError) {
     (toError ? S().consoleErrors : S().console) += text;
 }
 
-bool ConsoleIsInteractive(bool) {
+bool ConsoleIsInteractive(bool toError) {
     std::lock_guard lock(Lock());
-    return S().consoleInteractive;
+    return S().consoleInteractive && (toError || !S().outputRedirected);
 }
 
 FileRead ReadStandardInput(char* buffer, std::size_t size, std::size_t* length) {
@@ -138,6 +138,11 @@ void ModelSetStandardInput(const std::string& text) {
 void ModelSetConsoleInteractive(bool interactive) {
     std::lock_guard lock(Lock());
     S().consoleInteractive = interactive;
+}
+
+void ModelRedirectStandardOutput() {
+    std::lock_guard lock(Lock());
+    S().outputRedirected = true;
 }
 
 int ModelRunningThreads() {

@@ -205,7 +205,8 @@ struct State {
     std::string consoleErrors;
     std::string standardInput;
     bool consoleInteractive = false;
-    std::map<std::string, std::string> files;                        // by lowercased path
+    bool outputRedirected = false;             // standard output to a file, standard error on the console
+    std::map<std::string, std::string> files;  // by lowercased path
     std::map<std::string, std::pair<std::size_t, unsigned>> writes;  // bytes and flushes by path
     bool failWrites = false;
     int writesLeft = -1;  // writes that work before failWrites is set; -1: no limit

@@ -302,6 +302,7 @@ TEST_F(LayoutCli, WritesALineACardOnlyToAConsoleSomeoneWatches) {
     EXPECT_EQ(Run("/renumber /all /start COM20 /category all /yes"), kExitDone);
     EXPECT_EQ(Errors(), "");
     ModelSetConsoleInteractive(true);
+    ModelRedirectStandardOutput();  // the report to a file, the steps still on the console
     EXPECT_EQ(Run("/renumber /all /start COM30 /category all /yes"), kExitDone);
     EXPECT_EQ(Errors(),
               "第1个多串卡已停用.\n第2个多串卡已停用.\n第3个多串卡已停用.\n第1个多串卡: 2个串口已修改.\n"
