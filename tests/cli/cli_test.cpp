@@ -454,6 +454,7 @@ TEST_F(CliTest, ListsTheCardsWithTheirNumbersAndClaims) {
     nlohmann::json list = nlohmann::json::parse(Out().substr(printed));
     ASSERT_EQ(list["cards"].size(), 2u);
     EXPECT_EQ(list["cards"][0]["ports"].size(), 2u);
+    EXPECT_EQ(list["cards"][0]["singlePort"], false);
     EXPECT_EQ(list["cards"][0]["ports"][1]["claimed"], true);
     EXPECT_EQ(list["cards"][1]["ports"][0]["number"], 5);
     // The claims with their holders, for scripts.
