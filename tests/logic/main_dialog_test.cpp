@@ -85,6 +85,16 @@ TEST_F(MainDialogTest, AnInterruptedRunIsMendedAtStartAndUndoneFromTheMenu) {
     EXPECT_TRUE(Contains(Log(), ">> 撤销上次修改:1个串口...\n\r\n"));
 }
 
+TEST_F(MainDialogTest, ARunThatEndedAfterItsFirstRenameOffersItsUndo) {
+    Journal& open = SampleJournal();
+    open.cardCount = 1;
+    open.portCount = 1;
+    ModelSetFile(kJournalFile, JournalText(open));
+    ModelQueueAnswer(kAnswerNo);
+    OpenMain({{.ports = 2, .firstNumber = 20}});
+    EXPECT_EQ(BoxTexts().size(), 1u);
+}
+
 TEST_F(MainDialogTest, ARunThatEndedBeforeItsFirstRenameOffersNoUndo) {
     Journal& open = SampleJournal();
     open.ports[0].renamed = false;

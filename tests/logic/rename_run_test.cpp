@@ -462,6 +462,21 @@ TEST_F(DialogRunTest, ChangeRunsOnAWorkerAndShowsItsReports) {
         << "the preview goes to the log";
 }
 
+// The mixed-cards question asks whether to give up: its Yes ends the run, its
+// No goes on (here to numbers the ports have already).
+TEST_F(DialogRunTest, TheMixedCardsQuestionsYesGivesTheRunUp) {
+    OpenMain({{.ports = 4, .hubPath = {1, 1}}, {.ports = 2, .firstNumber = 9, .hubPath = {1, 2}}});
+    ClickButton(dialog, IDC_PLAN_HUB);
+    for (int answer : {kAnswerYes, kAnswerNo}) {
+        ModelQueueAnswer(answer);
+        ModelQueueAnswer(kAnswerOk);
+        ClickButton(dialog, IDC_CHANGE);
+        WaitForWorker();
+    }
+    EXPECT_EQ(BoxTexts().size(), 3u);
+    EXPECT_EQ(BoxTexts().back(), kTextNothingToChange);
+}
+
 TEST_F(DialogRunTest, AWorkerThatCannotStartLeavesTheProgramIdle) {
     OpenMain({{.ports = 2}});
     ModelSetStartThreadFails(true);
@@ -506,6 +521,7 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     // Under Wine a disabled control still takes a click: the run must not care.
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDC_CHANGE, kButtonClicked), 0);
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_UNDO, 0), 0);
+    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_APPLY_LAYOUT, 0), 0);
     ClickButton(dialog, IDC_SCOPE_ALL);
     ClickButton(dialog, IDC_PLAN_HUB);
     ComboSelectRow(dialog, IDC_START_NUMBER, -1);
@@ -522,7 +538,11 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     ModelPump();
     EXPECT_EQ(ModelStartedThreads(), 1);
     EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
-    EXPECT_TRUE(Contains(Log(), "串口号修改正在进行,请等待完成."));
+    std::string log = Log();
+    int refused = 0;
+    for (std::size_t at = log.find(kLogRunRefused); at != std::string::npos; at = log.find(kLogRunRefused, at + 1))
+        ++refused;
+    EXPECT_EQ(refused, 3) << "Change, Undo and a layout's apply";
     EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
     EXPECT_TRUE(ModelIsWindow(dialog));
     EXPECT_TRUE(SimIsInitialised());
