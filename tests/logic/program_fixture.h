@@ -225,6 +225,12 @@ protected:
 };
 
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline int Occurrences(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
 
 constexpr char kJournalFile[] = "C:\\ProgramData\\Kestrova\\journal.json";
 

@@ -538,11 +538,7 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     ModelPump();
     EXPECT_EQ(ModelStartedThreads(), 1);
     EXPECT_EQ(EnumerationsSinceClear(), before) << "the table must not be rewritten under the worker";
-    std::string log = Log();
-    int refused = 0;
-    for (std::size_t at = log.find(kLogRunRefused); at != std::string::npos; at = log.find(kLogRunRefused, at + 1))
-        ++refused;
-    EXPECT_EQ(refused, 3) << "Change, Undo and a layout's apply";
+    EXPECT_EQ(Occurrences(Log(), kLogRunRefused), 3) << "Change, Undo and a layout's apply";
     EXPECT_TRUE(Contains(Log(), "串口号修改进行中,列表将在修改完成后自动刷新."));
     EXPECT_TRUE(ModelIsWindow(dialog));
     EXPECT_TRUE(SimIsInitialised());
@@ -574,18 +570,19 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     ModelPump();
     EXPECT_EQ(EnumerationsSinceClear(), 1);
 
-    // Undo from the menu is a run of its own, with the controls locked.
-    gate.entered = false;
-    gate.released = false;
-    SimSetChangeHook(HoldInFirstChange, &gate);
+    // Undo from the menu and a layout's apply are runs of their own, with the controls locked.
+    auto held = [&](unsigned command) {
+        gate.entered = false;
+        gate.released = false;
+        SimSetChangeHook(HoldInFirstChange, &gate);
+        ModelSendMessage(dialog, kMsgCommand, CommandParam(command, 0), 0);
+        ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
+        EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
+        FinishRun();
+    };
     ModelQueueAnswer(kAnswerOk);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_UNDO, 0), 0);
-    ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
-    FinishRun();
+    held(IDM_UNDO);
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
-
-    // So is a layout's apply.
     ModelQueueFilePath("C:\\layout.json");
     ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_EXPORT_LAYOUT, 0), 0);
     std::string text;
@@ -593,16 +590,10 @@ TEST_F(RunningRenameTest, WhileARunLastsNothingElseStarts) {
     nlohmann::json layout = nlohmann::json::parse(text);
     layout["cards"][0]["ports"][0]["number"] = 9;
     ModelSetFile("C:\\layout.json", layout.dump());
-    gate.entered = false;
-    gate.released = false;
-    SimSetChangeHook(HoldInFirstChange, &gate);
     ModelQueueFilePath("C:\\layout.json");
     ModelQueueAnswer(kAnswerYes);
     ModelQueueAnswer(kAnswerOk);
-    ModelSendMessage(dialog, kMsgCommand, CommandParam(IDM_APPLY_LAYOUT, 0), 0);
-    ASSERT_TRUE(ModelPumpUntil(Entered, &gate, 10000));
-    EXPECT_FALSE(IsControlEnabled(dialog, IDC_CHANGE));
-    FinishRun();
+    held(IDM_APPLY_LAYOUT);
     EXPECT_EQ(SimPortNumber(0, 0), 9u);
 
     ModelSendMessage(dialog, kMsgCommand, CommandParam(kCommandCancel, kButtonClicked), 0);
@@ -780,10 +771,8 @@ TEST_F(CoreRunTest, IdenticalCardsAreToldApartByTheirSlotsAndPorts) {
     EXPECT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 20, kSequential)), RunOutcome::Done);
     EXPECT_EQ(SimPortNumber(1, 1), 23u);
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
-    for (int card : {0, 1}) {
-        EXPECT_EQ(SimPortNumber(card, 0), card == 0 ? 3u : 5u) << card;
-        EXPECT_EQ(SimPortNumber(card, 1), card == 0 ? 4u : 6u) << card;
-    }
+    EXPECT_EQ((std::vector{SimPortNumber(0, 0), SimPortNumber(0, 1), SimPortNumber(1, 0), SimPortNumber(1, 1)}),
+              (std::vector<unsigned>{3, 4, 5, 6}));
 }
 
 // A listing without a category (its combo had no row) lists every card: the
@@ -823,9 +812,7 @@ TEST_F(CoreRunTest, RecoveryCountsThePortsThatCarryTheirTargets) {
     EXPECT_TRUE(Contains(reporter.Log(), "共2个串口,已修改2个.")) << reporter.Log();
     std::string text;
     ASSERT_TRUE(ModelFile(kJournalFile, &text));
-    std::size_t step = text.find("\"step\":\"renamed\"");
-    EXPECT_TRUE(step != std::string::npos && text.find("\"step\":\"renamed\"", step + 1) == std::string::npos)
-        << "a record for the port that had none, only: " << text;
+    EXPECT_EQ(Occurrences(text, "\"step\":\"renamed\""), 1) << "a record for the port that had none, only";
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
     EXPECT_EQ(SimPortNumber(0, 0), 3u);
     EXPECT_EQ(SimPortNumber(0, 1), 4u);
@@ -882,10 +869,8 @@ TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
     EXPECT_TRUE(recovery.undo);
     EXPECT_EQ(recovery.renamed, 2u) << "the one renamed before its record too";
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
-    for (int card : {0, 1}) {
-        EXPECT_EQ(SimPortNumber(card, 0), card == 0 ? 3u : 5u) << card;
-        EXPECT_EQ(SimPortNumber(card, 1), card == 0 ? 4u : 6u) << card;
-    }
+    EXPECT_EQ((std::vector{SimPortNumber(0, 0), SimPortNumber(0, 1), SimPortNumber(1, 0), SimPortNumber(1, 1)}),
+              (std::vector<unsigned>{3, 4, 5, 6}));
 }
 
 // At most 512 bytes a port (2 MB for a whole table of 4,096 ports) and one
