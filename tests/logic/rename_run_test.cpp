@@ -734,6 +734,12 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
     ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 3, kSequential)), RunOutcome::Done);
     EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM3,3)=1", "Modify(COM5,7)=1", "Modify(COM4,5)=1",
                                                    "Modify(COM5,4)=1"}));
+    List({{.ports = 1, .firstNumber = 4}, {.ports = 1, .firstNumber = 3}, {.ports = 1, .firstNumber = 9}});
+    SimClearCalls();
+    ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM9,5)=1", "Modify(COM4,6)=1", "Modify(COM3,4)=1",
+                                                   "Modify(COM4,3)=1"}))
+        << "COM5 is the third port's target, not free";
 }
 
 // A mapping's entries beyond its count (a bigger run before) play no part.
