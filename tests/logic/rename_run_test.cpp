@@ -727,12 +727,13 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
                                                    "Modify(COM6,8)=1", "Modify(COM5,6)=1", "Modify(COM6,5)=1"}));
     LoadJson({{"statusDelayMs", 0},
               {"cards",
-               {{{"category", "usb"}, {"ports", {{{"name", "COM3"}}, {{"name", "COM5"}}, {{"name", "COM4"}}}}},
-                {{"category", "usb"}, {"ports", {{{"name", "COM6"}}}}}}}});
+               {{{"category", "usb"}, {"ports", {{{"name", "COM6"}}}}},
+                {{"category", "usb"}, {"ports", {{{"name", "COM3"}}, {{"name", "COM5"}}, {{"name", "COM4"}}}}},
+                {{"category", "usb"}, {"ports", {{{"name", "COM7"}}}}}}}});
     ListCards(kCategoryUsb, kOrderByPosition);
     SimClearCalls();
-    ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 0, 0, 3, kSequential)), RunOutcome::Done);
-    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM3,3)=1", "Modify(COM5,7)=1", "Modify(COM4,5)=1",
+    ASSERT_EQ(RenameHere(Request(RenameScope::SelectedCard, 1, 0, 3, kSequential)), RunOutcome::Done);
+    EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM3,3)=1", "Modify(COM5,8)=1", "Modify(COM4,5)=1",
                                                    "Modify(COM5,4)=1"}));
     List({{.ports = 1, .firstNumber = 4}, {.ports = 1, .firstNumber = 3}, {.ports = 1, .firstNumber = 9}});
     SimClearCalls();
