@@ -4,6 +4,7 @@
 #include "renumber/worker.h"
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 
 #include "inventory/devmgr.h"
 #include "program_fixture.h"
+#include "renumber/rename_order.h"
 #include "resources/strings.h"
 
 namespace {
@@ -741,6 +743,23 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
     EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM9,5)=1", "Modify(COM4,6)=1", "Modify(COM3,4)=1",
                                                    "Modify(COM4,3)=1"}))
         << "COM5 is the third port's target, not free";
+}
+
+// A name the library left past a card's port count is no port's number.
+TEST_F(CoreRunTest, NamesPastACardsPortsAreNotCarried) {
+    static DeviceTable cards{};
+    cards.count = 1;
+    cards.slots[0].portCount = 2;
+    for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}}) {
+        std::strcpy(cards.slots[0].ports[j].portName, name);
+    }
+    static RunMapping mapping{};
+    mapping.count = 2;
+    mapping.ports[0] = PortTarget{0, 0, 6, 0};
+    mapping.ports[1] = PortTarget{0, 1, 5, 0};
+    static RenameStep steps[kMaxRenameSteps];
+    ASSERT_EQ(PlanRenames(cards, mapping, steps), 3u);
+    EXPECT_EQ(steps[0].number, 3u);
 }
 
 // A mapping's entries beyond its count (a bigger run before) play no part.
