@@ -745,13 +745,15 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
         << "COM5 is the third port's target, not free";
 }
 
-// A name the library left past a card's port count is no port's number.
-TEST_F(CoreRunTest, NamesPastACardsPortsAreNotCarried) {
+// A name left past a card's port count or past the table's cards is no
+// port's number.
+TEST_F(CoreRunTest, NamesPastThePortsAndCardsAreNotCarried) {
     static DeviceTable cards{};
     cards.count = 1;
     cards.slots[0].portCount = 2;
-    for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}}) {
-        std::strcpy(cards.slots[0].ports[j].portName, name);
+    cards.slots[1].portCount = 1;
+    for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}, {kMaxPorts, "COM3"}}) {
+        std::strcpy(cards.slots[j / kMaxPorts].ports[j % kMaxPorts].portName, name);
     }
     static RunMapping mapping{};
     mapping.count = 2;
