@@ -9,7 +9,9 @@
 namespace {
 
 // A number no port of the table carries, no port of the run is given and the
-// COM database does not hold; 0 when there is none.
+// COM database does not hold. There always is one: those are far fewer than
+// the numbers from COM3 up.
+static_assert(2 * kMaxDevices * kMaxPorts + kMaxComDbNumbers < 0xFFFF - 3);
 std::uint16_t FreeNumber(const RunMapping& mapping, const std::bitset<65536>& carried) {
     static std::bitset<65536> taken;
     taken = carried;
@@ -18,12 +20,11 @@ std::uint16_t FreeNumber(const RunMapping& mapping, const std::bitset<65536>& ca
     }
     PortUsageBits bits;
     ReadPortUsage(bits);
-    for (unsigned n = 3; n <= 0xFFFF; ++n) {
-        if (!taken.test(n) && !IsNumberClaimed(bits, n)) {
-            return static_cast<std::uint16_t>(n);
-        }
+    unsigned n = 3;
+    while (taken.test(n) || IsNumberClaimed(bits, n)) {
+        ++n;
     }
-    return 0;
+    return static_cast<std::uint16_t>(n);
 }
 
 }  // namespace
@@ -79,23 +80,17 @@ unsigned PlanRenames(const DeviceTable& cards, const RunMapping& mapping, Rename
         }
         // Every port left waits for another: one that another waits for
         // (there is one in every cycle) goes to a free number, and frees its
-        // own for that one.
+        // own for that one. Unique targets, as a run's checks leave them,
+        // always give one; without it the rest stay as they are and fail.
         unsigned first = 0;
         while (first < mapping.count && (done[first] || ownerOf[current[first]] < 0 || done[ownerOf[current[first]]] ||
                                          ownerOf[current[first]] == static_cast<int>(first))) {
             ++first;
         }
-        std::uint16_t free = first < mapping.count ? FreeNumber(mapping, carried) : 0;
-        if (free == 0) {
-            // Nowhere to go: the rest in mapping order, as numbers allow no better.
-            for (unsigned i = 0; i < mapping.count; ++i) {
-                if (!done[i]) {
-                    steps[count++] = RenameStep{i, mapping.ports[i].target, true};
-                    done[i] = true;
-                }
-            }
+        if (first == mapping.count) {
             break;
         }
+        std::uint16_t free = FreeNumber(mapping, carried);
         steps[count++] = RenameStep{first, free, false};
         carried.set(free);
         --waitingOn[current[first]];
