@@ -93,7 +93,7 @@ TEST(CliArguments, RefusesWhatItDoesNotUnderstand) {
         "/renumber /card 65", "/renumber /card 1x", "/renumber /card 1 /all", "/renumber /port 1",
         "/renumber /port 1:65", "/renumber /card 1 /start COM4097", "/renumber /card 1 /start LPT1",
         "/renumber /card 1 /plan zigzag", "/renumber /card 1 /down 1,2", "/renumber /card 1 /plan hub /down 9",
-        "/renumber /card 1 /plan hub /down 1,,2", "/renumber /card 1 /plan hub /category pci",
+        "/renumber /card 1 /plan hub /down 1,,2", "/renumber /card 1 /plan hub /up 1x", "/renumber /card 1 /plan hub /category pci",
         "/renumber /card 1 /plan hub /up 1 /down off", "/renumber /card 1 /json", "/list /yes", "/list /card 1",
         "/list /preview", "/undo /order ports", "/version /list"};
     // clang-format on
@@ -371,6 +371,7 @@ TEST_F(CliTest, ChangesNothingWhenItCannotOrMayNotRun) {
          kTextJournalNotSaved},
         {"/preview /card 1 /start COM20", [] {}, kExitDone, "==>COM21"},
         {"/preview /port 1:2", [] {}, kExitDone, "Port 1-2:COM4==>COM4"},
+        {"/preview /card 1", [] { ModelComDbFailOpen(5); }, kExitNothingToDo, kTextPreviewRefused},
         {"/renumber /card 3 /start COM20 /yes", [] {}, kExitNothingToDo, "没有第3个多串卡(共2个)."},
         {"/renumber /start COM20", [] {}, kExitBadArguments, ""},
     };

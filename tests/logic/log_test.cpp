@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "program_fixture.h"
 
@@ -62,11 +63,14 @@ TEST_F(LogTest, ABlockLongerThanItsBufferReachesTheLogWholeAndInOrder) {
     BlockFlush(block);
     EXPECT_EQ(Log(), expected);
     unsigned appends = ModelEditAppends(dialog, IDC_LOG);
-    BlockBegin(block);
-    for (const char* piece : {"\r\n|--a", "", "b"})
-        BlockAppend(block, "%s", piece);
-    BlockFlush(block);
-    EXPECT_EQ(ModelEditAppends(dialog, IDC_LOG), appends + 1) << "a block that fits goes in one append";
+    for (auto pieces : {std::vector<const char*>{"\r\n|--a", "", "b"}, {"c"}}) {
+        BlockBegin(block);
+        for (const char* piece : pieces)
+            BlockAppend(block, "%s", piece);
+        BlockFlush(block);
+        EXPECT_EQ(ModelEditAppends(dialog, IDC_LOG), ++appends) << "a block that fits goes in one append";
+    }
+    EXPECT_EQ(Log(), expected + "\r\n|--abc");
 }
 
 TEST_F(LogTest, OverlongTextIsCutBetweenCharactersAndStillEndsTheLine) {
