@@ -94,15 +94,22 @@ case_undo_killed() {
   done
 }
 
+# Starts an all-cards run to COM30 in the background, each card switched off
+# and on in $1 ms, its output in $BB_CASE/$2.txt; sets run to its process
+# once it has switched a card off.
+start_slow_run() {
+  sed "s/\"statusDelayMs\": 150/\"statusDelayMs\": $1/" "$BB_BENCH" >"$BB_CARDS"
+  peek comdb 1 >/dev/null
+  (cd "$BB_PACKAGE" && exec timeout 60 wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/$2.txt" 2>&1 &
+  run=$!
+  wait_for_cards '"enabled": false' 60 || fail "no card switched off"
+}
+
 # The journal becomes unwritable while a run switches its cards off: the run
 # stops at its first rename, switches every card on and says so (exit 1);
 # once the journal is back, the next start tells the truth from the cards.
 case_journal_lost() {
-  sed 's/"statusDelayMs": 150/"statusDelayMs": 3000/' "$BB_BENCH" >"$BB_CARDS"
-  peek comdb 1 >/dev/null
-  (cd "$BB_PACKAGE" && exec wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/run.txt" 2>&1 &
-  local run=$!
-  wait_for_cards '"enabled": false' 60 || fail "no card switched off"
+  start_slow_run 3000 run
   mv "$(journal)" "$BB_CASE/journal.json" && mkdir "$(journal)"
   local status=0
   wait $run || status=$?
@@ -119,14 +126,10 @@ case_journal_lost() {
 # then finds the cards changed since it listed them and stops before any
 # change (8); no card stays off, and the first run's undo is whole.
 case_runs_meet() {
-  sed 's/"statusDelayMs": 150/"statusDelayMs": 400/' "$BB_BENCH" >"$BB_CARDS"
-  peek comdb 1 >/dev/null
-  (cd "$BB_PACKAGE" && exec timeout 60 wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/first.txt" 2>&1 &
-  local first=$!
-  wait_for_cards '"enabled": false' 30 || fail "the first run did not start"
+  start_slow_run 400 first
   cli second 8 /renumber /card 2 /start COM40 /yes
   contains second '多串卡在列出之后已改变'
-  wait $first || fail "the first run ended with $?"
+  wait $run || fail "the first run ended with $?"
   ! grep -q '"enabled": false' "$(cards_now)" || fail "a card stays switched off"
   cli undo 0 /undo /yes
   diff <(port_names "$BB_BENCH") <(port_names "$(cards_now)") || fail "the first run's undo left other names"
@@ -135,14 +138,10 @@ case_runs_meet() {
 # Two runs at once: while one holds the machine (three cards disabled for
 # 3 s each), a second waits a short while, ends with 5 and changes nothing.
 case_one_run() {
-  sed 's/"statusDelayMs": 150/"statusDelayMs": 3000/' "$BB_BENCH" >"$BB_CARDS"
-  peek comdb 1 >/dev/null
-  (cd "$BB_PACKAGE" && exec timeout 60 wine "$BB_START" /renumber /all /start COM30 /yes) >"$BB_CASE/first.txt" 2>&1 &
-  local first=$!
-  wait_for_cards '"enabled": false' 30 || fail "the first run did not start"
+  start_slow_run 3000 first
   cli second 5 /renumber /card 2 /start COM40 /yes
   contains second '另一个串口号修改正在进行'
-  wait $first || fail "the first run ended with $?"
+  wait $run || fail "the first run ended with $?"
   diff <(port_names "$BB_BENCH" | awk '{ n = substr($0, 4) + 0; print "COM" (n <= 9 ? n + 27 : n) }') \
     <(port_names "$(cards_now)") ||
     fail "the cards file holds other names"

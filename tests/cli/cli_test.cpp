@@ -120,12 +120,12 @@ std::string Record(const nlohmann::json& object) {
     return head + text + "\n";
 }
 
-bool Read(const std::string& text, Journal& journal, std::string* why = nullptr) {
-    char reason[kJournalReasonSize];
+std::string readWhy;  // the reason of the last read
+
+bool Read(const std::string& text, Journal& journal) {
+    char reason[kJournalReasonSize] = "";
     bool read = JournalFromText(text.data(), text.size(), journal, reason, sizeof reason);
-    if (why != nullptr) {
-        *why = reason;
-    }
+    readWhy = reason;
     return read;
 }
 
@@ -145,14 +145,13 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     // A step appended after the run's beginning, torn at every byte: until it
     // is whole the run reads as before it.
     const std::string step = Record({{"step", "renamed"}, {"port", 1}});
-    std::string why;
     for (std::size_t cut = 0; cut <= step.size(); ++cut) {
         ASSERT_TRUE(Read(whole + step.substr(0, cut), read)) << "cut at " << cut;
         ASSERT_EQ(read.ports[1].renamed, cut == step.size()) << "cut at " << cut;
     }
     for (std::size_t cut = 0; cut + 1 < length; ++cut) {
-        ASSERT_FALSE(Read(whole.substr(0, cut), read, &why)) << "a first record cut at " << cut;
-        ASSERT_EQ(why, kTextJournalUnreadable);
+        ASSERT_FALSE(Read(whole.substr(0, cut), read)) << "a first record cut at " << cut;
+        ASSERT_EQ(readWhy, kTextJournalUnreadable);
     }
     std::string flipped = whole + step;
     flipped[flipped.size() - 3] ^= 1;
@@ -179,8 +178,8 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
     for (const auto& [what, change] : foreign) {
         nlohmann::json changed = begin;
         change(changed);
-        EXPECT_FALSE(Read(Record(changed), read, &why)) << what;
-        EXPECT_EQ(why, kTextJournalForeign) << what;
+        EXPECT_FALSE(Read(Record(changed), read)) << what;
+        EXPECT_EQ(readWhy, kTextJournalForeign) << what;
     }
     nlohmann::json third = begin;
     third["version"] = 3;
@@ -189,12 +188,12 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
          {nlohmann::json{{"step", "renamed"}, {"port", 3}},
           nlohmann::json{{"step", "temp"}, {"port", 0}, {"number", 0}},
           nlohmann::json{{"step", "enabled"}, {"card", 2}}, nlohmann::json{{"step", "paused"}}}) {
-        EXPECT_FALSE(Read(whole + Record(badStep), read, &why)) << badStep.dump();
-        EXPECT_EQ(why, kTextJournalForeign) << badStep.dump();
+        EXPECT_FALSE(Read(whole + Record(badStep), read)) << badStep.dump();
+        EXPECT_EQ(readWhy, kTextJournalForeign) << badStep.dump();
     }
     EXPECT_FALSE(Read(Record({{"step", "finished"}}), read)) << "a step before any run";
-    EXPECT_FALSE(Read(whole + Record(nlohmann::json::object()), read, &why)) << "a record of one-digit length";
-    EXPECT_EQ(why, kTextJournalForeign);
+    EXPECT_FALSE(Read(whole + Record(nlohmann::json::object()), read)) << "a record of one-digit length";
+    EXPECT_EQ(readWhy, kTextJournalForeign);
     nlohmann::json renamedKey = begin;
     renamedKey["ports"][0].erase("temp");
     renamedKey["ports"][0]["tmp"] = 0;
@@ -213,7 +212,7 @@ TEST(Journal, ReadsBackWhatItWritesAndRefusesTornOrForeignFiles) {
             for (auto& port : older["ports"])
                 port.erase("temp");
         }
-        ASSERT_TRUE(Read(older.dump(1, '\t'), read, &why)) << version << ": " << why;
+        ASSERT_TRUE(Read(older.dump(1, '\t'), read)) << version << ": " << readWhy;
         EXPECT_EQ(read.cards[1].slot, version == 1 ? -1 : 0);
         EXPECT_EQ(read.ports[2].target, 22);
         EXPECT_TRUE(read.ports[0].renamed);
@@ -424,17 +423,20 @@ TEST_F(CliTest, RecoversARunThatEndedHalfWayAndUndoesItsRenamedPorts) {
 }
 
 // Of two identical cards the recovery switches on the one the run switched
-// off, found by its slot and its ports' names, and not its twin.
+// off (or its port), found by its slot and its ports' names, and not its twin.
 TEST_F(CliTest, RecoverySwitchesOnTheCardOfTheRunAndNotItsTwin) {
-    UseCards({{.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 20}}, true);
-    Journal& open = SampleJournal();
-    open.category = kCategoryUsb;
-    open.cardCount = 1;
-    open.portCount = 2;
-    ModelSetFile(kJournalFile, JournalText(open));
-    EXPECT_EQ(Run("/list"), kExitDone);
-    EXPECT_TRUE(Contains(CallLog(), "Change(1,-1,1,")) << CallLog();
-    EXPECT_FALSE(Contains(CallLog(), "Change(0,")) << CallLog();
+    for (bool portOnly : {false, true}) {
+        UseCards({{.ports = 2, .firstNumber = 5}, {.ports = 2, .firstNumber = 20}}, true);
+        Journal& open = SampleJournal();
+        open.category = kCategoryUsb;
+        open.cardCount = 1;
+        open.portCount = portOnly ? 1 : 2;
+        open.portOnly = portOnly;
+        ModelSetFile(kJournalFile, JournalText(open));
+        EXPECT_EQ(Run("/list"), kExitDone);
+        EXPECT_TRUE(Contains(CallLog(), portOnly ? "Change(1,0,1," : "Change(1,-1,1,")) << CallLog();
+        EXPECT_FALSE(Contains(CallLog(), "Change(0,")) << CallLog();
+    }
 }
 
 // /list, /list /json and /list /claims /json: every listed card once, each port's number with

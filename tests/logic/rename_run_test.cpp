@@ -54,6 +54,9 @@ void RecordCall(void* context, const SimCall& call) {
     static_cast<TestReporter*>(context)->Add(call.kind == SimCallKind::modify ? "call:modify" : "call:change");
 }
 
+// The numbers of the first card's two ports.
+std::vector<unsigned> FirstCard() { return {SimPortNumber(0, 0), SimPortNumber(0, 1)}; }
+
 // The progress, position/maximum, as reported before each status change and rename.
 std::string ProgressAtCalls(const TestReporter& reporter) {
     std::string seen;
@@ -842,8 +845,7 @@ TEST_F(CoreRunTest, RecoveryCountsThePortsThatCarryTheirTargets) {
     ASSERT_TRUE(ModelFile(kJournalFile, &text));
     EXPECT_EQ(Occurrences(text, "\"step\":\"renamed\""), 1) << "a record for the port that had none, only";
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
-    EXPECT_EQ(SimPortNumber(0, 0), 3u);
-    EXPECT_EQ(SimPortNumber(0, 1), 4u);
+    EXPECT_EQ(FirstCard(), (std::vector<unsigned>{3, 4}));
 }
 
 }  // namespace
@@ -863,8 +865,7 @@ TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
         EXPECT_EQ(RenameHere(Request(RenameScope::SelectedPort, 1, 0, 30, kSequential)), RunOutcome::PortFailed);
     }
     EXPECT_EQ(UndoHere(), RunOutcome::Done) << "the failed runs changed nothing";
-    EXPECT_EQ(SimPortNumber(0, 0), 3u);
-    EXPECT_EQ(SimPortNumber(0, 1), 4u);
+    EXPECT_EQ(FirstCard(), (std::vector<unsigned>{3, 4}));
     ASSERT_TRUE(SimSetFailRename(1, 0, false));
 
     // The journal takes the run's beginning and its first rename, then no more.
@@ -881,8 +882,7 @@ TEST_F(CoreRunTest, TheJournalKeepsWhatUndoNeedsWhateverHappens) {
     ASSERT_TRUE(RecoverInterruptedRun(recovery));
     EXPECT_EQ(recovery.renamed, 2u) << "the cards tell what the journal could not";
     EXPECT_EQ(UndoHere(), RunOutcome::Done);
-    EXPECT_EQ(SimPortNumber(0, 0), 3u);
-    EXPECT_EQ(SimPortNumber(0, 1), 4u);
+    EXPECT_EQ(FirstCard(), (std::vector<unsigned>{3, 4}));
 
     // An undo cut off after its first port: the recovery offers to finish it,
     // and the next undo does.
