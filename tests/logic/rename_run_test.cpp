@@ -748,14 +748,14 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
         << "COM5 is the third port's target, not free";
 }
 
-// A name left past a card's port count or past the table's cards is no
-// port's number.
-TEST_F(CoreRunTest, NamesPastThePortsAndCardsAreNotCarried) {
+// A number another port of a card carries is not free; a name left past a
+// card's port count or past the table's cards is no port's number.
+TEST_F(CoreRunTest, OnlyThePortsOfTheTableCarryNumbers) {
     static DeviceTable cards{};
     cards.count = 1;
-    cards.slots[0].portCount = 2;
+    cards.slots[0].portCount = 3;
     cards.slots[1].portCount = 1;
-    for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}, {kMaxPorts, "COM3"}}) {
+    for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}, {3, "COM4"}, {kMaxPorts, "COM4"}}) {
         std::strcpy(cards.slots[j / kMaxPorts].ports[j % kMaxPorts].portName, name);
     }
     static RunMapping mapping{};
@@ -764,7 +764,7 @@ TEST_F(CoreRunTest, NamesPastThePortsAndCardsAreNotCarried) {
     mapping.ports[1] = PortTarget{0, 1, 5, 0};
     static RenameStep steps[kMaxRenameSteps];
     ASSERT_EQ(PlanRenames(cards, mapping, steps), 3u);
-    EXPECT_EQ(steps[0].number, 3u);
+    EXPECT_EQ(steps[0].number, 4u);
 }
 
 // A mapping's entries beyond its count (a bigger run before) play no part.
