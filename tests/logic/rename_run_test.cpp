@@ -730,6 +730,9 @@ TEST_F(CoreRunTest, EachExchangeHasAFreeNumberOfItsOwn) {
     ASSERT_EQ(RenameHere(Request(RenameScope::AllCards, 0, 0, 3, kSequential)), RunOutcome::Done);
     EXPECT_EQ(Renames(), (std::vector<std::string>{"Modify(COM4,7)=1", "Modify(COM3,4)=1", "Modify(COM4,3)=1",
                                                    "Modify(COM6,8)=1", "Modify(COM5,6)=1", "Modify(COM6,5)=1"}));
+    std::string journal;
+    ASSERT_TRUE(ModelFile(kJournalFile, &journal));
+    EXPECT_EQ(Occurrences(journal, "\"step\":\"temp\""), 2) << "each way through a free number is journalled as one";
     LoadJson({{"statusDelayMs", 0},
               {"cards",
                {{{"category", "usb"}, {"ports", {{{"name", "COM6"}}}}},
@@ -758,10 +761,7 @@ TEST_F(CoreRunTest, OnlyThePortsOfTheTableCarryNumbers) {
     for (auto [j, name] : {std::pair{0, "COM5"}, {1, "COM6"}, {2, "COM3"}, {3, "COM4"}, {kMaxPorts, "COM4"}}) {
         std::strcpy(cards.slots[j / kMaxPorts].ports[j % kMaxPorts].portName, name);
     }
-    static RunMapping mapping{};
-    mapping.count = 2;
-    mapping.ports[0] = PortTarget{0, 0, 6, 0};
-    mapping.ports[1] = PortTarget{0, 1, 5, 0};
+    static RunMapping mapping{0, 1, 0, 2, {{0, 0, 6, 0}, {0, 1, 5, 0}}};  // ports 1 and 2 exchanged
     static RenameStep steps[kMaxRenameSteps];
     ASSERT_EQ(PlanRenames(cards, mapping, steps), 3u);
     EXPECT_EQ(steps[0].number, 4u);
